@@ -1,0 +1,82 @@
+// The run's log: levels, the timestamped log line, the logger thread, the end-of-run lines and
+// the one exit routine with the process's exit statuses.
+#ifndef VANTREL_FRONTEND_LOG_H
+#define VANTREL_FRONTEND_LOG_H
+
+#include <atomic>
+#include <boost/date_time/posix_time/ptime.hpp>
+#include <cstdint>
+#include <string>
+
+#include "frontend/records.h"
+#include "frontend/sync_queue.h"
+
+// Failure codes handed to exitWith. The process exits with 0 for EXIT_CODE_OK and with the
+// code plus 3 for every other code.
+enum ExitCode {
+    EXIT_CODE_OK = 0,
+    EXIT_CODE_BAD_OPTION = 1,         // command line, version, stripe width, log level, adjustCR
+    EXIT_CODE_CSV_FILE = 7,           // the CSV file cannot be created
+    EXIT_CODE_THREAD_COUNT = 8,       // -p outside 1..50
+    EXIT_CODE_LOG_CREATE = 9,         // the log file cannot be created
+    EXIT_CODE_LOG_OPEN = 10,          // opening the log file raised an error
+    EXIT_CODE_DISK_NUMBER = 11,       // Windows: disk number not found
+    EXIT_CODE_DEVICE_SIZE = 12,       // the single device cannot be sized (or read)
+    EXIT_CODE_THREADS_ENDED = 13,     // every sampler thread ended before the sample target
+    EXIT_CODE_IO_ERRORS = 14,         // the I/O-error limit is exceeded
+    EXIT_CODE_BATCH_OPEN = 20,        // the batch file cannot be opened
+    EXIT_CODE_BATCH_EMPTY = 21,       // the batch file is empty
+    EXIT_CODE_BATCH_NO_DEVICE = 22,   // the batch file names no device
+    EXIT_CODE_ENGINE_MEMORY = 23,     // the engine's memory cannot be allocated
+    EXIT_CODE_NOT_ELEVATED = 30       // Windows: not running elevated
+};
+
+// The line that ends the logger thread; never written to the file.
+extern const char *const kEndMarker;
+
+// 0 while the run goes well, else the failure code; reset to 0 at each device's start.
+extern std::atomic<int32_t> runStatus;
+
+// Log lines on their way to the logger thread; its limit is the run's log level (-1: off).
+extern SyncQueue<std::string> logQueue;
+
+// Process exit status for a failure code: 0 for 0, otherwise code + 3. Pure.
+int exitStatusFor(int code);
+
+// Formats `time` as "%d/%m/%Y %H:%M:%S.%f" (six fractional digits). Pure, thread-safe.
+std::string formatTimestamp(const boost::posix_time::ptime &time);
+
+// The current local time formatted as above. Thread-safe.
+std::string timestampText();
+
+// Queues `line` unchanged (no timestamp) on the log queue at `level`. Thread-safe.
+void queueLogLine(int level, std::string line);
+
+// Opens (creating or emptying) the log file `name`; the stream raises an exception on
+// failure, which passes out of this call. Main thread, start-up only.
+void openLogFile(const std::string &name);
+
+// Whether the log file is open.
+bool logFileIsOpen();
+
+// Starts the logger thread, which writes queued lines to the log file until it meets the end
+// marker; does nothing when the log file is not open. Main thread only.
+void startLoggerThread();
+
+// Hands the end marker to the logger thread (whatever the log level) when it runs, and
+// joins it. Main thread, or the one thread inside exitWith.
+void stopLoggerThread();
+
+// With a record: joins the logger thread, writes what is queued, then the record's three
+// end-of-run lines, each with a timestamp. With null: the same flush, then "Execution
+// terminated" when runStatus is not 0, and closes the log. Does nothing when the log file
+// is not open. Not thread-safe: one caller at a time, with the logger thread stopped.
+void writeRunEnd(const Calculations *record);
+
+// Ends the process in order: sets runStatus, empties the read queue, stops the sampler
+// threads, stops the logger thread, flushes and closes the log, exits with
+// exitStatusFor(code). Safe from any thread; when several threads enter, the first one
+// performs the exit and the others wait for the process to end.
+[[noreturn]] void exitWith(int code);
+
+#endif

@@ -1,0 +1,92 @@
+// A first-in-first-out queue of owned items shared by the front end's threads, with a level filter.
+#ifndef VANTREL_FRONTEND_SYNC_QUEUE_H
+#define VANTREL_FRONTEND_SYNC_QUEUE_H
+
+#include <boost/thread/condition_variable.hpp>
+#include <boost/thread/locks.hpp>
+#include <boost/thread/mutex.hpp>
+#include <deque>
+#include <memory>
+
+// Holds owned items, oldest first, without a capacity bound. `limit` is a level filter:
+// a push at `level` is accepted only when limit >= level and limit >= 1; a refused item is
+// deleted. Pushes never wait; pops wait while the queue is empty. Every operation is
+// thread-safe; the mutex is held only for the queue operation itself.
+template <typename Item>
+class SyncQueue {
+public:
+    using Pointer = std::unique_ptr<Item>;
+
+    // Takes `item` over; queues it when `level` passes the filter, otherwise deletes it.
+    // A null item is ignored. Wakes one waiter after an accepted push.
+    void push(Pointer item, int level)
+    {
+        if (!item) return;
+        {
+            boost::lock_guard<boost::mutex> lock(mutex_);
+            if (limit_ < 1 || limit_ < level) return;  // item deleted on leaving
+            queue_.push_back(std::move(item));
+        }
+        cond_.notify_one();
+    }
+
+    // Queues `item` whatever the limit (the log's end marker).
+    void pushAlways(Pointer item)
+    {
+        if (!item) return;
+        {
+            boost::lock_guard<boost::mutex> lock(mutex_);
+            queue_.push_back(std::move(item));
+        }
+        cond_.notify_one();
+    }
+
+    // Blocks until an item is there, then removes and returns the oldest one.
+    Pointer waitAndPop()
+    {
+        boost::unique_lock<boost::mutex> lock(mutex_);
+        while (queue_.empty()) cond_.wait(lock);
+        Pointer item = std::move(queue_.front());
+        queue_.pop_front();
+        return item;
+    }
+
+    // Removes and returns the oldest item, or null at once when the queue is empty.
+    // Emptying a queue is a loop over this.
+    Pointer tryPop()
+    {
+        boost::lock_guard<boost::mutex> lock(mutex_);
+        if (queue_.empty()) return nullptr;
+        Pointer item = std::move(queue_.front());
+        queue_.pop_front();
+        return item;
+    }
+
+    // Whether the queue holds no item.
+    bool empty() const
+    {
+        boost::lock_guard<boost::mutex> lock(mutex_);
+        return queue_.empty();
+    }
+
+    // Sets the level filter; below 1 refuses every item.
+    void setLimit(int limit)
+    {
+        boost::lock_guard<boost::mutex> lock(mutex_);
+        limit_ = limit;
+    }
+
+    int limit() const
+    {
+        boost::lock_guard<boost::mutex> lock(mutex_);
+        return limit_;
+    }
+
+private:
+    std::deque<Pointer> queue_;
+    int limit_ = 0;
+    mutable boost::mutex mutex_;
+    boost::condition_variable cond_;
+};
+
+#endif
