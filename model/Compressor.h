@@ -6,6 +6,7 @@
 
 #include "model/CodeBook.h"
 #include "model/Encoder.h"
+#include "model/LanePacker.h"
 #include "model/Token.h"
 
 namespace orvane::tessaline::kbx::tarnel {
@@ -43,14 +44,21 @@ public:
     static constexpr uint32_t kLanes = 4;
 
 private:
-    struct HashEntry {
-        uint8_t bytes[4];
-        uint32_t position;
-        uint8_t valid;
+    // One hash slot of every way: way k holds the four bytes that started at lane k of a step
+    // (`bytes`, in memory order), the position of that step, and the generation of the block
+    // that stored it, which makes the slot valid for that block only.
+    struct HashSlot {
+        uint32_t bytes[kLanes];
+        uint32_t position[kLanes];
+        uint32_t generation[kLanes];
     };
 
-    // One matcher step at block position `pos` (pos == blockSize is the flush step).
-    void matchStep(const uint8_t* block, uint32_t pos, std::vector<Token>& tokens);
+    // Runs the matcher into `tokens` (cleared first), reusing its capacity.
+    void matchInto(const uint8_t* block, std::vector<Token>& tokens);
+    // Marks every hash slot invalid for the next block.
+    void invalidateTables();
+    // Looks lane j of the step at `pos` up in the four ways; sets the lane's candidate.
+    void probeLane(uint32_t pos, uint32_t j);
 
     const CodeBook* codeBook;
     uint32_t matcherMode;
@@ -69,19 +77,22 @@ private:
     bool nextActive = false;
     bool matchActive = false;
 
-    // Way k of the tables holds the four bytes that started at lane k of a step.
-    std::vector<HashEntry> hashTables[kLanes];
+    // Hash tables: slot h of every way together, so that one lane's probe reads one slot.
+    std::vector<HashSlot> hashTables;
+    uint32_t generation = 0;
 
     // Per-step scratch.
-    bool wayHit[kLanes][kLanes] = {};
-    uint32_t wayCandidate[kLanes][kLanes] = {};
-    bool laneHasCandidate[kLanes] = {};
-    bool continuation[kLanes] = {};
-    bool literalLanes[kLanes] = {};
+    uint32_t laneHasCandidate[kLanes] = {};
+    uint32_t continuation[kLanes] = {};
     uint32_t laneBest[kLanes] = {};
     uint32_t laneDistance[kLanes] = {};
     uint32_t laneHash[kLanes] = {};
+    uint32_t laneBytes[kLanes] = {};  // the four window bytes at each lane, as stored
     uint8_t window[8] = {};
+
+    // Working data reused from block to block.
+    std::vector<Token> tokens;
+    LanePacker packer;
 
     Encoder* encoder;
 };

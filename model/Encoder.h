@@ -22,15 +22,39 @@ public:
     std::vector<EncodedSymbol> encode(const std::vector<Token>& tokens, uint32_t litLenBook,
                                       uint32_t distanceBook) const;
 
-    // Appends one record built from the given fields to `out`.
-    static void append(std::vector<EncodedSymbol>& out, uint32_t symbol, uint32_t codeLength,
-                       uint32_t code, uint32_t lengthExtraBits, uint32_t lengthExtra,
-                       uint32_t distanceCodeLength, uint32_t distanceCode,
-                       uint32_t distanceExtraBits, uint32_t distanceExtra, uint8_t isLiteral,
-                       uint32_t lane, uint8_t isEnd);
+    // Codes one token as encode() does, with lane 0.
+    EncodedSymbol encodeToken(const Token& token, uint32_t litLenBook, uint32_t distanceBook) const {
+        const uint32_t v = token.value;
+        if (v <= kEndOfBlock)
+            return EncodedSymbol{v, codeBook->litLenLength(litLenBook, v), 0,
+                                 codeBook->litLenCode(litLenBook, v), 0, 0, 0, 0, 0, 1,
+                                 static_cast<uint8_t>(v == kEndOfBlock ? 1 : 0), 0};
+        const Deflate& tables = *symbolTables;
+        const uint32_t length = v - 256;
+        const uint32_t s = tables.lengthSymbol(length);
+        const uint32_t lenBits = tables.lengthExtraBits(s);
+        const uint32_t t = tables.distanceSymbol(token.distance);
+        const uint32_t distBits = tables.distanceExtraBits(t);
+        return EncodedSymbol{v,
+                             codeBook->litLenLength(litLenBook, s),
+                             lenBits,
+                             codeBook->litLenCode(litLenBook, s),
+                             reverse(tables.lengthExtraValue(length), lenBits),
+                             codeBook->distLength(distanceBook, t),
+                             distBits,
+                             codeBook->distCode(distanceBook, t),
+                             reverse(tables.distanceExtraValue(token.distance), distBits),
+                             0,
+                             0,
+                             0};
+    }
 
     // The low `bits` bits of `value` in reverse order (0 when `bits` is 0).
-    static uint32_t reverse(uint32_t value, uint32_t bits);
+    static uint32_t reverse(uint32_t value, uint32_t bits) {
+        uint32_t r = 0;
+        for (uint32_t i = 0; i < bits; ++i) r = (r << 1) | ((value >> i) & 1u);
+        return r;
+    }
 
 private:
     uint32_t blockSize;
