@@ -1,0 +1,42 @@
+// Read-only access to one device (a block device or an image file) for one sampler thread.
+#ifndef VANTREL_FRONTEND_DEVICE_READER_H
+#define VANTREL_FRONTEND_DEVICE_READER_H
+
+#include <cstdint>
+#include <string>
+
+// One open device, owned by one thread; never shared or copied. The device is only ever
+// opened read-only.
+class DeviceReader {
+public:
+    DeviceReader() = default;
+    ~DeviceReader();  // closes the device when one is open
+    DeviceReader(const DeviceReader &) = delete;
+    DeviceReader &operator=(const DeviceReader &) = delete;
+
+    // Opens `path` read-only unless a device is already open. Failure leaves ok false and
+    // the error number in lastError; never throws.
+    void open(const std::string &path);
+
+    // Reads `length` bytes at byte `offset` into `buffer` with one seek and one read, and
+    // sets `bytesRead` (0 after a failure, possibly fewer than asked at the end). Failure
+    // leaves ok false and the error number in lastError.
+    void readAt(uint8_t *buffer, int32_t length, uint64_t offset, uint64_t &bytesRead);
+
+    // Closes the device when one is open.
+    void close();
+
+    std::string path;
+    bool ok = true;      // the last operation succeeded
+    int lastError = 0;   // system error number of the last failure
+
+private:
+    int descriptor_ = -1;
+};
+
+// The size in bytes of the device or image file at `path`, or -1 when it cannot be opened
+// or its size is not above 0 (after writing perror("lseek")). Block devices are sized with
+// BLKGETSIZE when seeking to the end fails. Thread-safe.
+int64_t deviceSize(const std::string &path);
+
+#endif

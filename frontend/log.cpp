@@ -1,0 +1,174 @@
+// The run's log: timestamped lines, the logger thread, the end-of-run lines and the exit routine.
+#include "frontend/log.h"
+
+#include <boost/date_time/posix_time/posix_time.hpp>
+#include <boost/thread/thread.hpp>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <memory>
+
+#include "frontend/run_state.h"
+
+const char *const kEndMarker = "END OF EXECUTION";
+
+std::atomic<int32_t> runStatus{0};
+SyncQueue<std::string> logQueue;
+
+namespace {
+
+std::ofstream logFile;
+std::unique_ptr<boost::thread> loggerThreadHandle;
+std::atomic<bool> exitInProgress{false};
+
+bool isEndMarker(const std::string &line)
+{
+    return line.find(kEndMarker) != std::string::npos;
+}
+
+// Writes one line and a newline, flushed. A failing write throws (the stream is set to).
+void writeLine(const std::string &line)
+{
+    logFile << line << '\n';
+    logFile.flush();
+}
+
+// Writes every line still queued, in order.
+void flushQueuedLines()
+{
+    while (auto line = logQueue.tryPop()) {
+        if (!isEndMarker(*line)) writeLine(*line);
+    }
+}
+
+// Body of the logger thread: writes lines until the end marker. After a failed write the
+// thread goes on taking lines (so that the end marker still ends it) but writes no more.
+void loggerThreadBody()
+{
+    bool writable = true;
+    for (;;) {
+        std::unique_ptr<std::string> line = logQueue.waitAndPop();
+        if (isEndMarker(*line)) return;
+        if (!writable) continue;
+        try {
+            writeLine(*line);
+        } catch (const std::exception &) {
+            writable = false;
+        }
+    }
+}
+
+} // namespace
+
+int exitStatusFor(int code)
+{
+    return code == 0 ? 0 : code + 3;
+}
+
+std::string formatTimestamp(const boost::posix_time::ptime &time)
+{
+    const boost::gregorian::date day = time.date();
+    const boost::posix_time::time_duration clock = time.time_of_day();
+    // Microseconds, whatever the clock's native resolution.
+    const long long micros = clock.fractional_seconds() * 1000000LL /
+                             boost::posix_time::time_duration::ticks_per_second();
+    char text[64];
+    std::snprintf(text, sizeof text, "%02d/%02d/%04d %02d:%02d:%02d.%06lld",
+                  int(day.day()), int(day.month()), int(day.year()), int(clock.hours()),
+                  int(clock.minutes()), int(clock.seconds()), micros);
+    return text;
+}
+
+std::string timestampText()
+{
+    return formatTimestamp(boost::posix_time::microsec_clock::local_time());
+}
+
+void threadWorkData::log(int level, std::string message) const
+{
+    if (level == 1) std::cerr << message << std::endl;
+    if (logLevel >= 0 && logLevel >= level) {
+        logQueue.push(std::make_unique<std::string>(timestampText() + " " + message), level);
+    }
+}
+
+void queueLogLine(int level, std::string line)
+{
+    logQueue.push(std::make_unique<std::string>(std::move(line)), level);
+}
+
+void openLogFile(const std::string &name)
+{
+    logFile.exceptions(std::ios::failbit | std::ios::badbit);
+    logFile.open(name, std::ios::out | std::ios::trunc);
+}
+
+bool logFileIsOpen()
+{
+    return logFile.is_open();
+}
+
+void startLoggerThread()
+{
+    if (!logFile.is_open() || loggerThreadHandle) return;
+    loggerThreadHandle = std::make_unique<boost::thread>(loggerThreadBody);
+}
+
+void stopLoggerThread()
+{
+    if (!loggerThreadHandle) return;
+    if (loggerThreadHandle->joinable()) {
+        logQueue.pushAlways(std::make_unique<std::string>(kEndMarker));
+        loggerThreadHandle->join();
+    }
+}
+
+void writeRunEnd(const Calculations *record)
+{
+    if (!logFile.is_open()) return;
+    if (loggerThreadHandle && loggerThreadHandle->joinable()) loggerThreadHandle->join();
+    try {
+        flushQueuedLines();
+        if (record) {
+            writeLine(timestampText() + " Number of non-zeroblocks: " +
+                      std::to_string(record->nonZeroBlocks) + " Number of zeroblocks: " +
+                      std::to_string(record->zeroBlocks) + " Total blocks: " +
+                      std::to_string(record->nonZeroBlocks + record->zeroBlocks));
+            writeLine(timestampText() + " Device size (bytes) " +
+                      std::to_string(record->deviceBytes));
+            writeLine(timestampText() + " End of run ");
+            return;
+        }
+        if (runStatus.load() != 0) writeLine("Execution terminated");
+        logFile.close();
+    } catch (const std::exception &) {
+        // A log that cannot be written must not stop the run's end: drop it.
+        logFile.exceptions(std::ios::goodbit);
+        if (!record) logFile.close();
+    }
+}
+
+void exitWith(int code)
+{
+    if (exitInProgress.exchange(true)) {
+        // Another thread performs the exit; wait for the process to end.
+        for (;;) boost::this_thread::sleep_for(boost::chrono::seconds(1));
+    }
+    runStatus.store(code);
+    while (readQueue.tryPop()) {
+    }
+    const int stops = 2 * startedSamplerThreads.load();
+    for (int i = 0; i < stops; ++i) {
+        readQueue.push(std::make_unique<ReadRequest>(ReadRequest{kStopOffset, kStopLength, -1}), 1);
+    }
+    boost::this_thread::sleep_for(boost::chrono::milliseconds(100));
+    stopLoggerThread();
+    writeRunEnd(nullptr);
+    // Other threads may still be running: leave without running static destructors, after
+    // flushing every output stream (the CSV file is flushed line by line already).
+    std::cout.flush();
+    std::cerr.flush();
+    std::fflush(nullptr);
+    std::_Exit(exitStatusFor(code));
+}

@@ -1,0 +1,169 @@
+// The sampling road: sampler threads, the engine's callbacks and the I/O-error check.
+#include "frontend/sampler.h"
+
+#include <boost/format.hpp>
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <new>
+
+#include "engine/vantrel_engine.h"
+#include "frontend/device_reader.h"
+#include "frontend/log.h"
+#include "frontend/run_state.h"
+#include "frontend/settings.h"
+
+SyncQueue<ReadRequest> readQueue;
+std::atomic<uint32_t> sampleCounter{0};
+std::atomic<uint32_t> ioErrors{0};
+std::atomic<int32_t> firstAbortFlag{0};
+uint64_t ioErrorLimit = 0;
+int64_t deviceSizeBytes = 0;
+std::string deviceName;
+std::atomic<int> startedSamplerThreads{0};
+
+namespace {
+
+constexpr int kZeroTestByEngine = 2;
+
+void pushStopRequest()
+{
+    readQueue.push(std::make_unique<ReadRequest>(ReadRequest{kStopOffset, kStopLength, -1}), 1);
+}
+
+// Writes `text` to the standard error stream and queues it unchanged at level 2.
+void reportFailure(const std::string &text)
+{
+    std::cerr << text << std::endl;
+    queueLogLine(2, text);
+}
+
+} // namespace
+
+int32_t onReadRequest(uint32_t, uint64_t sector, uint32_t sectorCount, uint32_t context)
+{
+    uint64_t offset = sector * 512;
+    int32_t length = int32_t(sectorCount * 512);
+    if (offset > uint64_t(deviceSizeBytes) || runStatus.load() != 0) {
+        offset = kStopOffset;
+        length = kRefusedLength;
+    }
+    readQueue.push(std::make_unique<ReadRequest>(ReadRequest{offset, length, int32_t(context)}), 1);
+    return 1;
+}
+
+std::string statsEventText(uint32_t code, int32_t a, uint32_t b, uint32_t thread, uint32_t c,
+                           uint32_t d)
+{
+    return (boost::format("%1% %2% %3% %4% %5% %6%") % code % uint32_t(a) % b % thread % c % d).str();
+}
+
+void onLogNumbers(uint32_t code, int32_t a, uint32_t b, uint32_t thread, uint32_t c, uint32_t d)
+{
+    totalCalculations->log(5, statsEventText(code, a, b, thread, c, d));
+}
+
+void onLogText(const char *text, uint32_t, uint32_t level, uint32_t)
+{
+    totalCalculations->log(int(level), std::string(text));
+}
+
+int ioErrorCheck(const threadWorkData *record)
+{
+    const uint32_t before = ioErrors.fetch_add(1);
+    if (uint64_t(before) <= ioErrorLimit) return 1;
+    int32_t expected = 0;
+    if (firstAbortFlag.compare_exchange_strong(expected, 1)) {
+        if (settings.ioErrorFraction == 0.01) {
+            record->log(1, "Aborting run over current device due to a high number (>1%) of samples "
+                           "returned from the storage with I/O error. Use -I <flag> to allow up to "
+                           "5% of samples returned with errors.");
+        } else {
+            record->log(1, "Aborting run over current device due to a high number (>5%) of samples "
+                           "returned from the storage with I/O error.");
+        }
+    }
+    runStatus.store(EXIT_CODE_IO_ERRORS);
+    return 0;
+}
+
+void makeThreadRanges(int64_t deviceBytes, std::vector<threadWorkData *> &records, int threadCount,
+                      int64_t blockSize, int32_t logLevel)
+{
+    const int64_t share = deviceBytes / threadCount;
+    for (int i = 0; i < threadCount; ++i) {
+        int64_t start = i * share;
+        start -= start % blockSize;
+        int64_t end = (i + 1) * share;
+        if (end % blockSize != 0) end += blockSize - end % blockSize;
+        end = std::min(end, deviceBytes);
+        auto *record = new threadWorkData(uint64_t(start), uint64_t(end), uint32_t(i));
+        record->logLevel = logLevel;
+        records.push_back(record);
+    }
+}
+
+void samplerThread(threadWorkData *record, const char *name, Calculations *)
+{
+    DeviceReader reader;
+    reader.open(name);
+    if (!reader.ok) {
+        reportFailure(std::string("Error opening : ") + name + " - " + std::strerror(errno));
+        ioErrorCheck(record);
+        // A device that cannot be opened is never a success: without an I/O-error abort the
+        // run ends as a device that cannot be read.
+        exitWith(runStatus.load() != 0 ? runStatus.load() : int(EXIT_CODE_DEVICE_SIZE));
+    }
+
+    const size_t bufferBytes = size_t(settings.inblockSize);
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[bufferBytes]);
+    if (!buffer) {
+        sampleCounter.store(settings.maxNumSamples);
+        record->finished.store(true);
+        return;
+    }
+
+    for (;;) {
+        std::unique_ptr<ReadRequest> request = readQueue.waitAndPop();
+        if (request->isStop()) {
+            // Put it back so that every other sampler thread finds it too.
+            readQueue.push(std::move(request), 1);
+            record->finished.store(true);
+            return;
+        }
+
+        std::memset(buffer.get(), 0, bufferBytes);
+        uint64_t bytesRead = 0;
+        reader.readAt(buffer.get(), request->length, request->offset, bytesRead);
+        uint32_t readError = 0;
+        if (!reader.ok) {
+            reader.ok = true;
+            readError = uint32_t(ioErrorCheck(record));
+            if (readError == 0) {
+                reportFailure("Error reading : " + std::to_string(request->offset) + " - " +
+                              std::strerror(reader.lastError));
+                exitWith(runStatus.load());
+            }
+        }
+
+        const int32_t rc = vantrel_read_done(kSampledDeviceId, uint32_t(request->thread), readError,
+                                             bytesRead, buffer.get(), kZeroTestByEngine);
+        record->log(5, (boost::format("threadid: %1% read_location %2% read_done rc %3% ") %
+                        record->index % request->offset % rc).str());
+        if (rc != 0) {
+            if (rc == ENGINE_STATUS_EARLY_STOP && !settings.exhaustive) {
+                record->log(1, std::string("Over 95% of the samples read from the device (") + name +
+                                   ") are empty regions. Device is estimated to be very empty, "
+                                   "aborting scan.");
+            }
+            pushStopRequest();
+            break;
+        }
+    }
+
+    // The counter first: the monitor must never see every thread finished while the
+    // counter is still below the target.
+    sampleCounter.store(settings.maxNumSamples);
+    record->finished.store(true);
+}

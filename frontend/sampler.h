@@ -1,0 +1,42 @@
+// The sampling road: sampler threads, the engine's three callbacks, the I/O-error check and
+// the division of a device into one range per thread.
+#ifndef VANTREL_FRONTEND_SAMPLER_H
+#define VANTREL_FRONTEND_SAMPLER_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "frontend/records.h"
+
+// Read-request callback: queues a read of `sectorCount` sectors at `sector` for engine
+// context `context`, or a stop request when the offset lies past the device's end or the
+// run is failing. Returns 1. Thread-safe; takes only the read queue's lock.
+int32_t onReadRequest(uint32_t deviceId, uint64_t sector, uint32_t sectorCount, uint32_t context);
+
+// Statistics callback: logs the six values as unsigned decimals at level 5. Thread-safe.
+void onLogNumbers(uint32_t code, int32_t a, uint32_t b, uint32_t thread, uint32_t c, uint32_t d);
+
+// Log callback: logs `text` (zero-terminated) at `level`. Thread-safe.
+void onLogText(const char *text, uint32_t length, uint32_t level, uint32_t context);
+
+// The text onLogNumbers logs: the six values as unsigned 32-bit decimals, blank-separated.
+std::string statsEventText(uint32_t code, int32_t a, uint32_t b, uint32_t thread, uint32_t c,
+                           uint32_t d);
+
+// Counts one failed read or open. Returns 1 when the caller may go on, 0 when the run's
+// I/O-error limit is exceeded (runStatus is then 14; the first such thread of the run logs
+// the abort message). Thread-safe.
+int ioErrorCheck(const threadWorkData *record);
+
+// Appends one new record per thread to `records`: `threadCount` ranges of the device of
+// `deviceBytes` bytes, aligned to `blockSize` (neighbours share a boundary block), each
+// record's logLevel set to `logLevel`. The caller owns the records. Pure.
+void makeThreadRanges(int64_t deviceBytes, std::vector<threadWorkData *> &records, int threadCount,
+                      int64_t blockSize, int32_t logLevel);
+
+// Body of one sampler thread: opens `deviceName` read-only and serves read requests until it
+// takes a stop request or sees the engine end the device. `figures` is not used.
+void samplerThread(threadWorkData *record, const char *deviceName, Calculations *figures);
+
+#endif

@@ -1,0 +1,249 @@
+// The vantrel program: start-up, then each device in turn (size, ranges, engine, sampler
+// threads, monitor), then the final reports and the log's end.
+#include <boost/format.hpp>
+#include <boost/thread/thread.hpp>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <iostream>
+#include <memory>
+#include <new>
+#include <queue>
+#include <vector>
+
+#include "engine/vantrel_engine.h"
+#include "frontend/batch_file.h"
+#include "frontend/device_reader.h"
+#include "frontend/log.h"
+#include "frontend/options.h"
+#include "frontend/reports.h"
+#include "frontend/run_state.h"
+#include "frontend/sampler.h"
+#include "frontend/settings.h"
+#include "frontend/summaries.h"
+
+namespace {
+
+constexpr int kMonitorIntervalMs = 3200;
+constexpr int kSettleMs = 200;
+// Card-model values handed to the engine; only the card model (never selected here) reads them.
+constexpr uint32_t kDataCards = 4294967293u;
+constexpr uint32_t kNodesPerCard = 2;
+
+void sleepMs(int ms)
+{
+    boost::this_thread::sleep_for(boost::chrono::milliseconds(ms));
+}
+
+void emptyReadQueue()
+{
+    while (readQueue.tryPop()) {
+    }
+}
+
+void freeRecords(std::vector<threadWorkData *> &records)
+{
+    while (!records.empty()) {
+        delete records.back();
+        records.pop_back();
+    }
+}
+
+// The device could not be sized: a batch skips it, a single-device run ends with code 12.
+void reportUnsizedDevice(const std::string &path, bool batchRun, int error)
+{
+    if (batchRun) {
+        totalCalculations->log(2, (boost::format("Can't evaluate \"%1%\" size, skipping") % path).str());
+        std::cerr << "Can't evaluate " << path << " size, skipping" << std::endl;
+        return;
+    }
+    const std::string text = "Cannot read (" + deviceName + ") device size Errno : " +
+                             std::to_string(error) + " Error Message: " + std::strerror(error);
+    totalCalculations->log(2, text);
+    std::cerr << text << std::endl;
+    queueLogLine(2, text);
+    sleepMs(kSettleMs);
+    exitWith(EXIT_CODE_DEVICE_SIZE);
+}
+
+// One monitor tick: the figures from the engine and, with -v, a progress row.
+void monitorTick(Calculations *figures, DeviceResult *row)
+{
+    summarize(settings.threadCount, figures, 1);
+    if (settings.verbose) printReport(row, REPORT_ROW);
+}
+
+// Samples the current device (devicePath, already sized) and leaves its figures in
+// `figures`. `deviceCount` is the number of devices sampled before it.
+void sampleDevice(Calculations *figures, int deviceCount)
+{
+    ioErrorLimit = uint64_t(double(deviceSizeBytes / settings.inblockSize) * settings.ioErrorFraction);
+
+    std::vector<threadWorkData *> threadRecords;
+    makeThreadRanges(deviceSizeBytes, threadRecords, settings.threadCount, settings.inblockSize,
+                     settings.loglevel);
+
+    const uint64_t seed = settings.qa != 0 ? settings.qa : uint64_t(std::time(nullptr));
+    passGlobals(settings.maxNumSamples, settings.engineType, settings.exhaustive, seed,
+                settings.inblockSize, settings.adjustTable.data(),
+                uint32_t(settings.adjustTable.size()), onLogText, kDataCards,
+                uint32_t(settings.parityCards), kNodesPerCard, uint32_t(settings.stripewidth));
+    if (settings.qa == 0) totalCalculations->log(2, "Random seed: " + std::to_string(seed));
+
+    uint32_t memorySize = 0;
+    vantrel_init(onReadRequest, onLogNumbers, uint32_t(settings.threadCount), &memorySize);
+    std::unique_ptr<uint8_t[]> engineMemory(new (std::nothrow) uint8_t[memorySize]);
+    if (!engineMemory) {
+        queueLogLine(2, "Cannot allocate memory for threads");
+        exitWith(EXIT_CODE_ENGINE_MEMORY);
+    }
+    vantrel_set_memory(engineMemory.get(), memorySize);
+
+    emptyReadQueue();
+    sampleCounter.store(0);
+    for (int i = 0; i < settings.threadCount; ++i) {
+        threadRecords[i]->reset();
+        vantrel_threads_params(i, int64_t(threadRecords[i]->rangeStart),
+                               int64_t(threadRecords[i]->rangeEnd));
+    }
+    EngineResult engineResult{};
+    vantrel_start(kSampledDeviceId, uint64_t(deviceSizeBytes) >> 9, &engineResult);
+
+    // The threads' own copy of the name: devicePath changes with the next batch entry.
+    const std::string threadDeviceName = settings.devicePath;
+    std::vector<std::unique_ptr<boost::thread>> samplerThreads;
+    for (int i = 0; i < settings.threadCount && runStatus.load() == 0; ++i) {
+        startedSamplerThreads.fetch_add(1);
+        samplerThreads.push_back(std::make_unique<boost::thread>(
+            samplerThread, threadRecords[i], threadDeviceName.c_str(), figures));
+    }
+
+    if (settings.verbose) {
+        printRunHeader(settings.devicePath);
+    } else if (deviceCount == 0) {
+        const std::string started = "Analysis started at: " + timestampText();
+        std::cerr << started << std::endl;
+        queueLogLine(2, started);
+    }
+    DeviceResult row{figures, deviceName};
+    printReport(&row, REPORT_REGISTER);
+
+    const uint32_t target = settings.maxNumSamples;
+    const bool exhaustive = settings.exhaustive;
+    bool ticked = false;
+    while ((!exhaustive && sampleCounter.load() < target) ||
+           (exhaustive && !allThreadsFinished(threadRecords))) {
+        // The finished flags first, then the counter: a thread leaving after the engine's
+        // end stores the counter before its flag.
+        if (!exhaustive && allThreadsFinished(threadRecords) && sampleCounter.load() < target) {
+            exitWith(EXIT_CODE_THREADS_ENDED);
+        }
+        sleepMs(kMonitorIntervalMs);
+        monitorTick(figures, &row);
+        ticked = true;
+    }
+
+    for (auto &thread : samplerThreads) thread->join();
+    samplerThreads.clear();
+    startedSamplerThreads.store(0);
+
+    // The last tick may predate the engine's last samples (or no tick ran when the device
+    // ended at once): take the final figures now that every sampler thread is done.
+    if (ticked) {
+        summarize(settings.threadCount, figures, 1);
+    } else {
+        monitorTick(figures, &row);
+    }
+    freeRecords(threadRecords);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    csvSeparator = ",";
+    if (!startUp(argc, argv)) return 1;
+
+    const bool batchRun = !settings.config.empty();
+    std::unique_ptr<std::queue<BatchEntry>> batch;
+    if (batchRun) {
+        batch = parseBatchFile(settings.config, totalCalculations);
+        if (!batch || batch->empty()) exitWith(EXIT_CODE_BATCH_NO_DEVICE);
+    } else {
+        batch = std::make_unique<std::queue<BatchEntry>>();
+    }
+
+    auto *runCalculations = new Calculations(0, 0, 0);
+    if (logFileIsOpen()) {
+        startLoggerThread();
+        sleepMs(kSettleMs);
+    }
+
+    std::queue<std::unique_ptr<DeviceResult>> keptResults;
+    int deviceCount = 0;
+    do {
+        runCalculations->reset();
+        sampleCounter.store(0);
+        reportHeaderShown = false;
+        runStatus.store(0);
+
+        if (batchRun) {
+            settings.devicePath = batch->front().text;
+            batch->pop();
+        }
+        deviceName = settings.devicePath;
+
+        deviceSizeBytes = deviceSize(settings.devicePath);
+        const int sizeError = errno;
+        runCalculations->deviceBytes = uint64_t(deviceSizeBytes);
+        if (deviceSizeBytes <= 0) {
+            reportUnsizedDevice(settings.devicePath, batchRun, sizeError);
+            continue;
+        }
+
+        sampleDevice(runCalculations, deviceCount);
+
+        if (runCalculations->sizeGB != 0 && runCalculations->compressedGB != 0) {
+            if (runCalculations->nonZeroBlocks >= int64_t(settings.maxNumSamples)) {
+                *totalCalculations += *runCalculations;
+                finaliseTotals(totalCalculations);
+            }
+            keptResults.push(std::make_unique<DeviceResult>(
+                DeviceResult{new Calculations(*runCalculations), deviceName}));
+        }
+        ++deviceCount;
+        if (settings.verbose) std::cout << "\nFinish time: " << timestampText() << std::endl;
+    } while (!batch->empty());
+
+    stopLoggerThread();
+    reportHeaderShown = false;
+    resultCount = int(keptResults.size());
+    if (batchRun) {
+        while (!keptResults.empty()) {
+            std::unique_ptr<DeviceResult> kept = std::move(keptResults.front());
+            keptResults.pop();
+            printReport(kept.get(), REPORT_DEVICE);
+            queueLogLine(0, "Summarize device " + kept->name + ":");
+            writeRunEnd(kept->figures);
+            delete kept->figures;
+        }
+        queueLogLine(0, "Summarize total " + std::to_string(resultCount) + " devices");
+        writeRunEnd(totalCalculations);
+        DeviceResult totals{totalCalculations, ""};
+        printReport(&totals, REPORT_TOTAL);
+    } else {
+        DeviceResult row{runCalculations, deviceName};
+        if (!settings.verbose) printReport(&row, REPORT_ROW);
+        writeRunEnd(runCalculations);
+        for (; !keptResults.empty(); keptResults.pop()) delete keptResults.front()->figures;
+    }
+    delete runCalculations;
+    closeCsvFile();
+    emptyReadQueue();
+
+    queueLogLine(2, "Finished vantrel");
+    writeRunEnd(nullptr);
+    delete totalCalculations;
+    totalCalculations = nullptr;
+    return runStatus.load();
+}
