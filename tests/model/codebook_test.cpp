@@ -59,3 +59,99 @@ TEST(CodeBookTables, KnownEntries) {
     EXPECT_EQ(cardLitLenLengths[285 * kNumBooks + 7], 15u);
     EXPECT_EQ(cardDistLengths[29 * kNumBooks + 7], 14u);
 }
+
+namespace {
+
+// Canonical codes, checked from their definition: taken in order of (length, symbol), the
+// first code is 0 and each next one is the previous plus one, shifted left by the growth in
+// length. In a complete book the last code is all ones.
+void expectCanonical(const std::vector<uint32_t>& lengths, const std::vector<uint32_t>& codes,
+                     bool complete) {
+    std::vector<uint32_t> order;
+    for (uint32_t len = 1; len <= 15; ++len)
+        for (uint32_t s = 0; s < lengths.size(); ++s)
+            if (lengths[s] == len) order.push_back(s);
+    ASSERT_EQ(order.size(), lengths.size());
+    uint32_t expected = 0;
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        const uint32_t s = order[i];
+        if (i > 0) expected = (expected + 1) << (lengths[s] - lengths[order[i - 1]]);
+        ASSERT_EQ(codes[s], expected) << "symbol " << s;
+        ASSERT_LT(codes[s], 1u << lengths[s]);
+    }
+    if (complete) {
+        EXPECT_EQ(expected, (1u << lengths[order.back()]) - 1);
+    }
+}
+
+}  // namespace
+
+TEST(CodeBook, BuildsCanonicalCodesForEveryBook) {
+    for (const BookSet& set : kSets) {
+        const CodeBook books(set.litLen, set.dist);
+        for (uint32_t b = 0; b < kNumBooks; ++b) {
+            SCOPED_TRACE(std::string(set.name) + " book " + std::to_string(b));
+            std::vector<uint32_t> lengths, codes;
+            for (uint32_t s = 0; s < 286; ++s) {
+                lengths.push_back(books.litLenLength(b, s));
+                codes.push_back(books.litLenCode(b, s));
+                ASSERT_EQ(lengths.back(), set.litLen[s * kNumBooks + b]);
+            }
+            expectCanonical(lengths, codes, true);
+            lengths.clear();
+            codes.clear();
+            for (uint32_t d = 0; d < 30; ++d) {
+                lengths.push_back(books.distLength(b, d));
+                codes.push_back(books.distCode(b, d));
+            }
+            expectCanonical(lengths, codes, set.distDeficit[b] == 0);
+        }
+    }
+}
+
+TEST(CodeBook, SelectsTheCheapestBookLaterOnTies) {
+    const CodeBook page(pageLitLenLengths, pageDistLengths);
+    uint32_t book = 99;
+
+    EXPECT_EQ(page.selectBook({}, &book), 0u);
+    EXPECT_EQ(book, 7u);
+
+    EXPECT_EQ(page.selectBook({{256, 0xFFFFFFFFu}}, &book), 6u);
+    EXPECT_EQ(book, 1u);
+
+    // Book 5 made a copy of book 1: the end symbol now costs 6 in both, and book 5 wins.
+    std::vector<uint32_t> litLen(pageLitLenLengths, pageLitLenLengths + 286 * kNumBooks);
+    std::vector<uint32_t> dist(pageDistLengths, pageDistLengths + 30 * kNumBooks);
+    for (uint32_t s = 0; s < 286; ++s) litLen[s * kNumBooks + 5] = litLen[s * kNumBooks + 1];
+    for (uint32_t d = 0; d < 30; ++d) dist[d * kNumBooks + 5] = dist[d * kNumBooks + 1];
+    const CodeBook tied(litLen.data(), dist.data());
+    EXPECT_EQ(tied.selectBook({{256, 0xFFFFFFFFu}}, &book), 6u);
+    EXPECT_EQ(book, 5u);
+}
+
+TEST(CodeBook, CostIsTheExactBitCountUnderTheChosenBook) {
+    for (const BookSet& set : kSets) {
+        SCOPED_TRACE(set.name);
+        const CodeBook books(set.litLen, set.dist);
+        // A longest match at the farthest distance, a short one and two literals.
+        const std::vector<Token> tokens = {
+            {'a', 0xFFFFFFFFu}, {'b', 0xFFFFFFFFu}, {259 + 256, 32768}, {21 + 256, 100},
+            {256, 0xFFFFFFFFu}};
+        uint32_t cheapest = 0xFFFFFFFFu;
+        uint32_t cheapestBook = 0;
+        for (uint32_t b = 0; b < kNumBooks; ++b) {
+            const uint32_t cost = set.litLen['a' * kNumBooks + b] + set.litLen['b' * kNumBooks + b] +
+                                  set.litLen[285 * kNumBooks + b] + set.dist[29 * kNumBooks + b] + 13 +
+                                  set.litLen[269 * kNumBooks + b] + 2 +
+                                  set.dist[13 * kNumBooks + b] + 5 +
+                                  set.litLen[256 * kNumBooks + b];
+            if (cost <= cheapest) {
+                cheapest = cost;
+                cheapestBook = b;
+            }
+        }
+        uint32_t book = 99;
+        EXPECT_EQ(books.selectBook(tokens, &book), cheapest);
+        EXPECT_EQ(book, cheapestBook);
+    }
+}
