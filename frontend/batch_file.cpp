@@ -1,0 +1,119 @@
+// Batch file: line rules, duplicate detection and the file's open and empty checks.
+#include "frontend/batch_file.h"
+
+#include <boost/format.hpp>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <set>
+#include <sys/stat.h>
+
+#include "frontend/log.h"
+
+namespace {
+
+const char *const kWhitespace = " \t\n\r";
+
+std::string lineMessage(const char *format, int lineNumber, const std::string &line)
+{
+    return (boost::format(format) % lineNumber % line).str();
+}
+
+// Reports a fatal problem with the file on the standard error stream and in the log, then ends.
+[[noreturn]] void failFile(const std::string &message, int code)
+{
+    std::cerr << message << std::endl;
+    queueLogLine(2, message);
+    exitWith(code);
+}
+
+}  // namespace
+
+std::queue<BatchEntry> parseBatchLines(std::istream &in, std::vector<BatchWarning> *warnings)
+{
+    std::queue<BatchEntry> entries;
+    std::set<std::string> accepted;
+    std::string asRead;
+    int lineNumber = 0;
+    while (std::getline(in, asRead)) {
+        lineNumber++;
+        const size_t first = asRead.find_first_not_of(kWhitespace);
+        if (first == std::string::npos || asRead[first] == '#') continue;
+        const std::string line = asRead.substr(first);
+
+        BatchEntry entry;
+        const size_t open = line.find('[');
+        const size_t close = line.find(']');
+        if (open != std::string::npos && close != std::string::npos && open < close) {
+            // Brackets decide, whatever stands around them: a disk number or nothing.
+            entry.text = line.substr(open + 1, close - open - 1);
+            if (entry.text.empty() || !std::isdigit(static_cast<unsigned char>(entry.text[0]))) {
+                warnings->push_back({2, true, lineMessage("batch file syntax error: (line %1%) \"%2%\"",
+                                                          lineNumber, asRead)});
+                continue;
+            }
+            entry.kind = 'N';
+            entry.number = std::atoi(entry.text.c_str());
+        } else if (line[0] == '/' || line[0] == '\\') {
+            const size_t end = line.find_first_of(kWhitespace);
+            entry.kind = 'D';
+            entry.number = -1;
+            entry.text = line.substr(0, end);
+            const size_t rest = end == std::string::npos ? end : line.find_first_not_of(kWhitespace, end);
+            if (rest != std::string::npos && line[rest] != '#') {
+                warnings->push_back(
+                    {0, false, lineMessage("batch file syntax error (assuming inline comment): (line %1%) \"%2%\"",
+                                           lineNumber, asRead)});
+            }
+        } else {
+            warnings->push_back({2, true, lineMessage("batch file syntax error: (line %1%) \"%2%\"",
+                                                      lineNumber, asRead)});
+            continue;
+        }
+
+        if (!accepted.insert(entry.text).second) {
+            warnings->push_back(
+                {2, true, lineMessage("batch file duplicate entry error: (line %1%) \"%2%\" is already listed",
+                                      lineNumber, asRead)});
+            continue;
+        }
+        entries.push(entry);
+    }
+    return entries;
+}
+
+std::unique_ptr<std::queue<BatchEntry>> parseBatchFile(const std::string &path,
+                                                      const Calculations *record)
+{
+    std::ifstream file(path, std::ios::in | std::ios::binary);
+    int error = errno;
+    struct stat info;
+    // A directory opens as a stream on Linux but holds no lines; treat it as not openable.
+    if (file.is_open() && stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        file.close();
+        error = EISDIR;
+    }
+    if (!file.is_open()) {
+        failFile("Cannot open configuration file " + path + " - " + std::strerror(error),
+                 EXIT_CODE_BATCH_OPEN);
+    }
+    file.seekg(0, std::ios::end);
+    if (file.tellg() == std::streampos(0)) {
+        failFile("The configuration file (" + path + ") is empty", EXIT_CODE_BATCH_EMPTY);
+    }
+    file.seekg(0, std::ios::beg);
+
+    std::vector<BatchWarning> warnings;
+    auto entries = std::make_unique<std::queue<BatchEntry>>(parseBatchLines(file, &warnings));
+    for (BatchWarning &warning : warnings) {
+        if (warning.timestamped) {
+            record->log(warning.level, std::move(warning.text));
+        } else {
+            queueLogLine(warning.level, std::move(warning.text));
+        }
+    }
+    return entries;
+}

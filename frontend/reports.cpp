@@ -1,0 +1,283 @@
+// Reports: table, paragraph and CSV forms of the figures, and the verbose run header.
+#include "frontend/reports.h"
+
+#include <cstdarg>
+#include <cmath>
+#include <iostream>
+
+#include "frontend/log.h"
+#include "frontend/run_state.h"
+#include "frontend/settings.h"
+#include "frontend/summaries.h"
+
+int nameColumnWidth = 0;
+bool reportHeaderShown = false;
+bool csvHeaderWritten = false;
+std::string csvSeparator = ",";
+int resultCount = 0;
+
+namespace {
+
+FILE *csvFile = nullptr;
+
+const std::string kParagraphRule(70, '=');
+
+// printf into a string.
+__attribute__((format(printf, 1, 2))) std::string textf(const char *format, ...)
+{
+    char small[256];
+    va_list args;
+    va_start(args, format);
+    const int length = std::vsnprintf(small, sizeof small, format, args);
+    va_end(args);
+    if (length < 0) return std::string();
+    if (static_cast<size_t>(length) < sizeof small) return std::string(small, length);
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    va_start(args, format);
+    std::vsnprintf(&text[0], text.size(), format, args);
+    va_end(args);
+    text.resize(length);
+    return text;
+}
+
+// `text` padded with blanks on the right to `width` characters.
+std::string leftAligned(const std::string &text, int width)
+{
+    std::string out = text;
+    if (static_cast<int>(out.size()) < width) out.append(width - out.size(), ' ');
+    return out;
+}
+
+// The numeric columns shared by the device and total rows, up to the accuracy column.
+std::string tableNumbers(const ReportFigures &f)
+{
+    return textf("%9.1f |%11.1f |%11.1f |%10.1f%% |%17.1f%% |%11.1f%% |", f.sizeGB,
+                 f.compressedGB, f.savingsGB, f.savingsPct, f.thinPct, f.shownCompressionPct);
+}
+
+std::string joinFields(const std::string (&fields)[9], const std::string &separator)
+{
+    std::string line = fields[0];
+    for (int i = 1; i < 9; i++) line += separator + fields[i];
+    return line + "\n";
+}
+
+// Fields 3 to 8 of a CSV line, three decimals each.
+void csvNumbers(const ReportFigures &f, std::string (&fields)[9])
+{
+    fields[2] = textf("%.3f", f.sizeGB);
+    fields[3] = textf("%.3f", f.compressedGB);
+    fields[4] = textf("%.3f", f.savingsGB);
+    fields[5] = textf("%.3f", f.savingsPct);
+    fields[6] = textf("%.3f", f.thinPct);
+    fields[7] = textf("%.3f", f.compressionPct);
+}
+
+// Writes one CSV item, opening the file and writing its header first when needed.
+void writeCsv(const DeviceResult &row, ReportMode mode, bool marked)
+{
+    if (csvFile == nullptr) {
+        csvFile = std::fopen(settings.csvFileName.c_str(), "w");
+        if (csvFile == nullptr) {
+            std::fprintf(stderr, "cannot create csv file%s", settings.csvFileName.c_str());
+            std::fflush(stderr);
+            exitWith(EXIT_CODE_CSV_FILE);
+        }
+    }
+    std::string text;
+    if (!csvHeaderWritten) {
+        text = csvHeader(csvSeparator);
+        csvHeaderWritten = true;
+    }
+    if (mode == REPORT_TOTAL) {
+        text += "\n\nSummary:\n" + csvTotalLine(*row.figures, resultCount, csvSeparator);
+    } else {
+        text += csvDeviceLine(*row.figures, row.name, marked, csvSeparator);
+    }
+    std::fputs(text.c_str(), csvFile);
+    std::fflush(csvFile);
+}
+
+}  // namespace
+
+ReportFigures reportFigures(const Calculations &c)
+{
+    ReportFigures f;
+    f.sizeGB = static_cast<double>(c.deviceBytes) / kBytesPerGiB;
+    f.compressedGB = c.compressedGB;
+    f.savingsGB = f.sizeGB - c.compressedGB;
+    f.savingsPct = f.savingsGB * 100.0 / f.sizeGB;
+    f.thinPct = c.thinProvisioningPct;
+    f.compressionPct = c.compressionPct;
+    f.shownCompressionPct = std::fabs(c.compressionPct) < 0.1 ? 0.0 : c.compressionPct;
+    f.accuracyPct = c.accuracyPct;
+    return f;
+}
+
+std::string tableSeparator(int width)
+{
+    return "-------------+" + std::string(width, '-') +
+           "-------+----------+------------+------------+------------+-------------------+"
+           "-------------+------------------\n";
+}
+
+std::string tableHeader(int width)
+{
+    return "\n Sample#     |" + leftAligned(" Device", width + 7) +
+           "| Size(GB) | Compressed |   Total    |   Total    | Thin Provisioning | Compression"
+           " |   Compression\n"
+           "             |" + leftAligned("  Name", width + 7) +
+           "|          |  Size(GB)  | Savings(GB)| Savings(%) |    Savings(%)     | Savings(%)"
+           "  | Accuracy Range(%)\n" +
+           tableSeparator(width);
+}
+
+std::string tableDeviceRow(const Calculations &figures, const std::string &name, bool marked,
+                           int width)
+{
+    const long long count = static_cast<long long>(figures.nonZeroBlocks);
+    std::string row;
+    if (marked) {
+        const int digits = static_cast<int>(std::to_string(count).size());
+        row = textf("%lld**%*s", count, 12 - digits, " |");
+    } else {
+        row = textf("%-10lld   |", count);
+    }
+    if (static_cast<int>(name.size()) + 1 < width + 7) {
+        row += leftAligned(name, width + 7) + "|";
+    } else {
+        row += name + " |";
+    }
+    const ReportFigures f = reportFigures(figures);
+    return row + tableNumbers(f) + textf("%16.1f%%\n", f.accuracyPct);
+}
+
+std::string tableTotalRow(const Calculations &totals, int devices, int width)
+{
+    const char *word = devices == 1 ? "Device" : "Devices";
+    const int wordWidth = devices >= 10 ? width + 4 : width + 5;
+    const ReportFigures f = reportFigures(totals);
+    return tableSeparator(width) + "Total        |" +
+           textf("%d %-*s|", devices, wordWidth, word) + tableNumbers(f) +
+           textf("%16s\n", "N/A");
+}
+
+std::string paragraphDevice(const Calculations &figures, const std::string &name)
+{
+    const ReportFigures f = reportFigures(figures);
+    return "\nDevice Name:\t\t\t" + name + "\n" +
+           "Sample #:\t\t\t" + std::to_string(static_cast<long long>(figures.nonZeroBlocks)) + "\n" +
+           textf("Size(GB):\t\t\t%-6.1f\n", f.sizeGB) +
+           textf("Compressed Size(GB):\t\t%-6.1f\n", f.compressedGB) +
+           textf("Total Savings(GB):\t\t%-6.1f\n", f.savingsGB) +
+           textf("Total Savings:\t\t\t%-2.1f%%\n", f.savingsPct) +
+           textf("Compression Savings:\t\t%-2.1f%%\n", f.shownCompressionPct) +
+           textf("Compression Accuracy Range:\t%-2.1f%%\n", f.accuracyPct) +
+           textf("Thin Provisioning Savings:\t%-2.1f%%\n", f.thinPct) + kParagraphRule + "\n";
+}
+
+std::string paragraphTotal(const Calculations &totals, int devices)
+{
+    const ReportFigures f = reportFigures(totals);
+    return "\nTotal for analyzed devices:\n\nNumber of devices analyzed:\t" +
+           std::to_string(devices) + "\n" +
+           textf("Total size(GB):\t\t\t%-6.1f\n", f.sizeGB) +
+           textf("Total compressed size(GB):\t%-6.1f\n", f.compressedGB) +
+           textf("Total Savings(GB):\t\t%-6.1f\n", f.savingsGB) +
+           textf("Total Savings:\t\t\t%-2.1f%%\n", f.savingsPct) +
+           textf("Compression Savings:\t\t%-2.1f%%\n", f.shownCompressionPct) +
+           textf("Thin Provisioning Savings:\t%-2.1f%%\n", f.thinPct) + kParagraphRule + "\n";
+}
+
+std::string csvHeader(const std::string &separator)
+{
+    const std::string fields[9] = {"Sample#", "Device Name", "Size(GB)", "Compressed Size(GB)",
+                                   "Total Savings(GB)", "Total Savings %",
+                                   "Thin Provisioning Savings %", "Compression Savings %",
+                                   "Accuracy Range %"};
+    return joinFields(fields, separator);
+}
+
+std::string csvDeviceLine(const Calculations &figures, const std::string &name, bool marked,
+                          const std::string &separator)
+{
+    const ReportFigures f = reportFigures(figures);
+    std::string fields[9];
+    fields[0] = std::to_string(static_cast<long long>(figures.nonZeroBlocks)) + (marked ? "**" : "");
+    fields[1] = name;
+    csvNumbers(f, fields);
+    fields[8] = textf("%.3f", f.accuracyPct);
+    return joinFields(fields, separator);
+}
+
+std::string csvTotalLine(const Calculations &totals, int devices, const std::string &separator)
+{
+    const ReportFigures f = reportFigures(totals);
+    std::string fields[9];
+    fields[0] = "Total";
+    fields[1] = std::to_string(devices) + (devices == 1 ? " Device" : " Devices");
+    csvNumbers(f, fields);
+    fields[8] = "N/A";
+    return joinFields(fields, separator);
+}
+
+void printReport(const DeviceResult *row, ReportMode mode)
+{
+    if (mode == REPORT_REGISTER) {
+        const int width = static_cast<int>(row->name.size()) - 6;
+        if (width > nameColumnWidth) nameColumnWidth = width;
+        return;
+    }
+    const Calculations &figures = *row->figures;
+    if (figures.nonZeroBlocks < 1) return;
+
+    const bool belowTarget = mode == REPORT_DEVICE &&
+                             figures.nonZeroBlocks < static_cast<int64_t>(settings.maxNumSamples);
+    bool marked = false;
+    if (!settings.csvFileName.empty() && (settings.config.empty() || mode != REPORT_ROW)) {
+        writeCsv(*row, mode, belowTarget);
+        marked = belowTarget;
+    }
+
+    std::string text;
+    if (settings.paragraphFormat) {
+        // With -v the progress paragraphs stand for the batch's device summaries.
+        if (!(settings.verbose && mode == REPORT_DEVICE)) {
+            text = mode == REPORT_TOTAL ? paragraphTotal(figures, resultCount)
+                                        : paragraphDevice(figures, row->name);
+        }
+    } else {
+        if (!reportHeaderShown) {
+            text = tableHeader(nameColumnWidth);
+            reportHeaderShown = true;
+        }
+        if (mode == REPORT_TOTAL) {
+            text += tableTotalRow(figures, resultCount, nameColumnWidth);
+        } else {
+            text += tableDeviceRow(figures, row->name, belowTarget, nameColumnWidth);
+            marked = marked || belowTarget;
+        }
+    }
+    std::cout << text << std::flush;
+
+    // A device left out of the totals is left out of their device count, once.
+    if (marked) resultCount--;
+}
+
+void printRunHeader(const std::string &path)
+{
+    std::cout << "Version: " << kVersionText << " (Build " << kBuildText << ")\n"
+              << "Start time: " << timestampText() << "\n"
+              << "Device name: " << path << "\n"
+              << textf("Device size: %.1f GB\n", static_cast<double>(deviceSizeBytes) / kBytesPerGiB)
+              << "Number of processes: " << settings.threadCount << "\n"
+              << std::flush;
+}
+
+void closeCsvFile()
+{
+    if (csvFile != nullptr) {
+        std::fclose(csvFile);
+        csvFile = nullptr;
+    }
+}

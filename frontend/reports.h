@@ -1,0 +1,73 @@
+// Reports: a device's or the run's figures on the console (table or paragraphs) and in the CSV file.
+#ifndef VANTREL_FRONTEND_REPORTS_H
+#define VANTREL_FRONTEND_REPORTS_H
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "frontend/records.h"
+
+// One report item: the figures and the device name (empty for the run's totals).
+struct DeviceResult {
+    Calculations *figures;
+    std::string name;
+};
+
+// What printReport writes for a DeviceResult.
+enum ReportMode {
+    REPORT_ROW = 0,      // a device row: a progress row, or a single device's result row
+    REPORT_DEVICE = 1,   // one device's summary at the end of a batch run
+    REPORT_TOTAL = 2,    // the totals at the end of a batch run
+    REPORT_REGISTER = 3  // only registers the name for the width of the table's name column
+};
+
+// Report state, used by the main thread only.
+extern int nameColumnWidth;       // longest registered name less 6, at least 0
+extern bool reportHeaderShown;    // the table header has been printed (the main road clears it)
+extern bool csvHeaderWritten;     // the CSV header line has been written
+extern std::string csvSeparator;  // CSV field separator, "," unless the main road sets another
+extern int resultCount;           // device count of the totals; set by the main road before the
+                                  // final summaries, lowered by devices below the sample target
+
+// The numbers one report line shows, derived from a record. Pure.
+struct ReportFigures {
+    double sizeGB;          // deviceBytes in GiB
+    double compressedGB;
+    double savingsGB;       // size - compressed
+    double savingsPct;      // savings x 100 / size
+    double thinPct;
+    double compressionPct;  // unchanged (the CSV file)
+    double shownCompressionPct;  // as the console shows it: 0 when its magnitude is below 0.1
+    double accuracyPct;
+};
+ReportFigures reportFigures(const Calculations &figures);
+
+// The pieces of the reports as text, for a name column of width W = nameColumnWidth. Pure.
+std::string tableHeader(int width);
+std::string tableSeparator(int width);
+std::string tableDeviceRow(const Calculations &figures, const std::string &name, bool marked,
+                           int width);
+std::string tableTotalRow(const Calculations &totals, int devices, int width);
+std::string paragraphDevice(const Calculations &figures, const std::string &name);
+std::string paragraphTotal(const Calculations &totals, int devices);
+std::string csvHeader(const std::string &separator);
+std::string csvDeviceLine(const Calculations &figures, const std::string &name, bool marked,
+                          const std::string &separator);
+std::string csvTotalLine(const Calculations &totals, int devices, const std::string &separator);
+
+// Writes one report item selected by `mode` to the standard output stream and, with -c, to the
+// CSV file (opened at its first line; a batch run writes no progress rows to it). A record
+// without non-zero samples prints nothing. A batch device below the sample target is marked
+// "**" and lowers resultCount once. Ends the process through exitWith(7) when the CSV file
+// cannot be created. Main thread only.
+void printReport(const DeviceResult *row, ReportMode mode);
+
+// Writes the verbose header for the device at `path` (version, start time, name, size of
+// deviceSizeBytes, thread count) to the standard output stream. Main thread only.
+void printRunHeader(const std::string &path);
+
+// Closes the CSV file when it is open. Main thread only.
+void closeCsvFile();
+
+#endif
