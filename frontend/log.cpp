@@ -3,6 +3,8 @@
 
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <boost/thread/thread.hpp>
+#include <chrono>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -153,7 +155,7 @@ void exitWith(int code)
 {
     if (exitInProgress.exchange(true)) {
         // Another thread performs the exit; wait for the process to end.
-        for (;;) boost::this_thread::sleep_for(boost::chrono::seconds(1));
+        for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
     }
     runStatus.store(code);
     while (readQueue.tryPop()) {
@@ -162,7 +164,7 @@ void exitWith(int code)
     for (int i = 0; i < stops; ++i) {
         readQueue.push(std::make_unique<ReadRequest>(ReadRequest{kStopOffset, kStopLength, -1}), 1);
     }
-    boost::this_thread::sleep_for(boost::chrono::milliseconds(100));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     stopLoggerThread();
     writeRunEnd(nullptr);
     // Other threads may still be running: leave without running static destructors, after

@@ -69,6 +69,11 @@ void onLogText(const char *text, uint32_t, uint32_t level, uint32_t)
     totalCalculations->log(int(level), std::string(text));
 }
 
+uint64_t ioErrorLimitFor(int64_t deviceBytes, int32_t blockSize, double fraction)
+{
+    return uint64_t(double(deviceBytes / blockSize) * fraction);
+}
+
 int ioErrorCheck(const threadWorkData *record)
 {
     const uint32_t before = ioErrors.fetch_add(1);

@@ -24,6 +24,10 @@ void onLogText(const char *text, uint32_t length, uint32_t level, uint32_t conte
 std::string statsEventText(uint32_t code, int32_t a, uint32_t b, uint32_t thread, uint32_t c,
                            uint32_t d);
 
+// Failed reads allowed on a device of `deviceBytes` read in `blockSize` blocks: its whole
+// blocks times `fraction`, truncated. Pure.
+uint64_t ioErrorLimitFor(int64_t deviceBytes, int32_t blockSize, double fraction);
+
 // Counts one failed read or open. Returns 1 when the caller may go on, 0 when the run's
 // I/O-error limit is exceeded (runStatus is then 14; the first such thread of the run logs
 // the abort message). Thread-safe.

@@ -2,6 +2,8 @@
 // threads, monitor), then the final reports and the log's end.
 #include <boost/format.hpp>
 #include <boost/thread/thread.hpp>
+#include <chrono>
+#include <thread>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -32,7 +34,7 @@ constexpr uint32_t kNodesPerCard = 2;
 
 void sleepMs(int ms)
 {
-    boost::this_thread::sleep_for(boost::chrono::milliseconds(ms));
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 void emptyReadQueue()
@@ -77,7 +79,7 @@ void monitorTick(Calculations *figures, DeviceResult *row)
 // `figures`. `deviceCount` is the number of devices sampled before it.
 void sampleDevice(Calculations *figures, int deviceCount)
 {
-    ioErrorLimit = uint64_t(double(deviceSizeBytes / settings.inblockSize) * settings.ioErrorFraction);
+    ioErrorLimit = ioErrorLimitFor(deviceSizeBytes, settings.inblockSize, settings.ioErrorFraction);
 
     std::vector<threadWorkData *> threadRecords;
     makeThreadRanges(deviceSizeBytes, threadRecords, settings.threadCount, settings.inblockSize,

@@ -1,0 +1,173 @@
+// The front end's queue and records: level filter, blocking pops, stop requests, figures.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <boost/thread/thread.hpp>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "frontend/records.h"
+#include "frontend/sync_queue.h"
+
+namespace {
+
+using StringQueue = SyncQueue<std::string>;
+
+std::vector<std::string> drain(StringQueue &queue)
+{
+    std::vector<std::string> items;
+    while (auto item = queue.tryPop()) items.push_back(*item);
+    return items;
+}
+
+// Pushes one item per level 0..3 and returns the levels that were kept.
+std::vector<std::string> keptLevels(StringQueue &queue)
+{
+    for (int level = 0; level <= 3; ++level) {
+        queue.push(std::make_unique<std::string>(std::to_string(level)), level);
+    }
+    return drain(queue);
+}
+
+TEST(SyncQueueTest, LimitFiltersByLevel)
+{
+    StringQueue neverSet;
+    EXPECT_TRUE(keptLevels(neverSet).empty());
+
+    const struct {
+        int limit;
+        std::vector<std::string> kept;
+    } cases[] = {
+        {-1, {}},
+        {0, {}},
+        {1, {"0", "1"}},
+        {2, {"0", "1", "2"}},
+        {100, {"0", "1", "2", "3"}},
+    };
+    for (const auto &c : cases) {
+        StringQueue queue;
+        queue.setLimit(c.limit);
+        EXPECT_EQ(keptLevels(queue), c.kept) << "limit " << c.limit;
+        EXPECT_TRUE(queue.empty());
+    }
+}
+
+TEST(SyncQueueTest, EndMarkerPassesAnyLimitAndOrderIsKept)
+{
+    StringQueue queue;
+    queue.setLimit(-1);
+    queue.push(std::make_unique<std::string>("dropped"), 0);
+    queue.pushAlways(std::make_unique<std::string>("marker"));
+    queue.setLimit(5);
+    queue.push(std::make_unique<std::string>("after"), 5);
+    queue.push(nullptr, 1);
+    EXPECT_EQ(drain(queue), (std::vector<std::string>{"marker", "after"}));
+}
+
+TEST(SyncQueueTest, WaitAndPopBlocksUntilPushAndDeliversEachItemOnce)
+{
+    StringQueue queue;
+    queue.setLimit(1);
+    std::atomic<int> popped{0};
+    std::vector<std::string> got(2);
+    auto waiter = [&](int slot) {
+        got[slot] = *queue.waitAndPop();
+        popped.fetch_add(1);
+    };
+    boost::thread first(waiter, 0);
+    boost::thread second(waiter, 1);
+    queue.push(std::make_unique<std::string>("a"), 1);
+    while (popped.load() < 1) boost::this_thread::yield();
+    queue.push(std::make_unique<std::string>("b"), 1);
+    first.join();
+    second.join();
+    EXPECT_EQ(popped.load(), 2);
+    EXPECT_TRUE((got[0] == "a" && got[1] == "b") || (got[0] == "b" && got[1] == "a"));
+    EXPECT_TRUE(queue.empty());
+}
+
+TEST(ReadRequestTest, NegativeLengthsAreStopRequests)
+{
+    EXPECT_TRUE((ReadRequest{kStopOffset, kStopLength, -1}).isStop());
+    EXPECT_TRUE((ReadRequest{kStopOffset, kRefusedLength, 3}).isStop());
+    EXPECT_FALSE((ReadRequest{0, 65536, 0}).isStop());
+}
+
+Calculations filledRecord()
+{
+    Calculations record(4096, 8192, 7);
+    record.logLevel = 3;
+    record.nonZeroBlocks = 3400;
+    record.zeroBlocks = 600;
+    record.compressedBytes = 1000;
+    record.inputBytes = 2000;
+    record.ratioSum = 1700;
+    record.finished.store(true);
+    record.sizeGB = 85;
+    record.thinProvisioningPct = 15;
+    record.compressedGB = 42.5;
+    record.compressionPct = 50;
+    record.accuracyPct = 4.97;
+    record.deviceBytes = 107374182400ull;
+    return record;
+}
+
+TEST(CalculationsTest, CopyKeepsEveryFieldAndResetKeepsRangeIndexAndSize)
+{
+    const Calculations original = filledRecord();
+    Calculations copy(original);
+    EXPECT_EQ(copy.rangeStart, 4096u);
+    EXPECT_EQ(copy.rangeEnd, 8192u);
+    EXPECT_EQ(copy.index, 7u);
+    EXPECT_EQ(copy.logLevel, 3);
+    EXPECT_EQ(copy.nonZeroBlocks, 3400);
+    EXPECT_EQ(copy.ratioSum, 1700);
+    EXPECT_TRUE(copy.finished.load());
+    EXPECT_EQ(copy.compressedGB, 42.5);
+    EXPECT_EQ(copy.accuracyPct, 4.97);
+    EXPECT_EQ(copy.deviceBytes, 107374182400ull);
+
+    // Through the base pointer the virtual reset clears the figures as well.
+    threadWorkData *base = &copy;
+    static_cast<Calculations *>(base)->reset();
+    EXPECT_EQ(copy.nonZeroBlocks, 0);
+    EXPECT_EQ(copy.zeroBlocks, 0);
+    EXPECT_EQ(copy.compressedBytes, 0u);
+    EXPECT_EQ(copy.inputBytes, 0u);
+    EXPECT_EQ(copy.ratioSum, 0);
+    EXPECT_FALSE(copy.finished.load());
+    EXPECT_EQ(copy.sizeGB, 0);
+    EXPECT_EQ(copy.thinProvisioningPct, 0);
+    EXPECT_EQ(copy.compressedGB, 0);
+    EXPECT_EQ(copy.compressionPct, 0);
+    EXPECT_EQ(copy.accuracyPct, 0);
+    EXPECT_EQ(copy.deviceBytes, 107374182400ull);
+    EXPECT_EQ(copy.rangeStart, 4096u);
+    EXPECT_EQ(copy.rangeEnd, 8192u);
+    EXPECT_EQ(copy.index, 7u);
+    EXPECT_EQ(copy.logLevel, 3);
+}
+
+TEST(CalculationsTest, AddingToZeroedRecordCopiesSumsButNotPercentages)
+{
+    Calculations totals(0, 0, 0);
+    totals += filledRecord();
+    EXPECT_EQ(totals.sizeGB, 85);
+    EXPECT_EQ(totals.compressedGB, 42.5);
+    EXPECT_EQ(totals.nonZeroBlocks, 3400);
+    EXPECT_EQ(totals.zeroBlocks, 600);
+    EXPECT_EQ(totals.compressedBytes, 1000u);
+    EXPECT_EQ(totals.inputBytes, 2000u);
+    EXPECT_EQ(totals.deviceBytes, 107374182400ull);
+    EXPECT_EQ(totals.thinProvisioningPct, 0);
+    EXPECT_EQ(totals.compressionPct, 0);
+    EXPECT_EQ(totals.accuracyPct, 0);
+    EXPECT_EQ(totals.ratioSum, 0);
+
+    totals += filledRecord();
+    EXPECT_EQ(totals.sizeGB, 170);
+    EXPECT_EQ(totals.deviceBytes, 2 * 107374182400ull);
+}
+
+} // namespace
