@@ -202,6 +202,10 @@ TEST(TarnelTest, CardsWithoutParityUseTrailerDrawsInOrder) {
     const std::vector<uint32_t> nextSizes = ref.sizes(next);
     EXPECT_EQ(total, nextSizes[0] + nextSizes[1] + nextSizes[2]);
     EXPECT_EQ(nodesOut(t)[2], uint64_t(sizes[2]) + nextSizes[2]);
+
+    // A caller that does not want the total passes no place for it; the stripe still counts.
+    ASSERT_EQ(t.compressKuv(2, next, nullptr), 0);
+    EXPECT_EQ(nodesIn(t), (std::vector<uint64_t>{3 * 4096, 3 * 4096, 3 * 4096}));
 }
 
 // The parity card is the exclusive-or of the data cards' blocks, trailers included, and takes
@@ -282,6 +286,20 @@ TEST(TarnelTest, WrongLengthIsReportedOnStderrWithoutDrawing) {
     ASSERT_EQ(t.compressKuv(0, stripe, &total), 0);
     const std::vector<uint32_t> s = ref.sizes(stripe);
     EXPECT_EQ(total, s[0] + s[1] + s[2] + s[3]);
+}
+
+// 2^20 cards make a stripe of exactly 2^32 bytes: the expected length must not wrap to 0 and let
+// an empty stripe through.
+TEST(TarnelTest, ExpectedLengthDoesNotWrap) {
+    Tarnel t(1u << 20, 0, 1);
+    uint32_t total = 7;
+    testing::internal::CaptureStderr();
+    const int32_t result = t.compressKuv(0, std::vector<uint8_t>(), &total);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "[orvane::tessaline::kbx::tarnel::compressKuv] Error: Input stripe vector does not "
+              "have length 4294967296\n");
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(total, 7u);
 }
 
 // Several threads share one model: no charge or draw is lost. The logical bytes follow from the
