@@ -1,4 +1,4 @@
-// Card and node model: how a stripe spread over flash cards compresses, card by card and node by node.
+// Card and node model: how a stripe spread over flash cards compresses, per card and per node.
 #pragma once
 
 #include <cstdint>
