@@ -172,8 +172,8 @@ TEST(ZovTest, FreshModelReportsNoData) {
     EXPECT_EQ(zov.zeroFraction(), 0.0);
 }
 
-// The all-zero page block is the smallest stored page: its exact bytes, worked out by hand from
-// the matcher's tokens (four literals, 65 matches of 256 and one of 252 at distance 1, the end)
+// The all-zero page block is the smallest stored page: its exact bytes, worked out apart from
+// this code from the matcher's tokens (four literals, 65 matches of 256 and one of 252 at distance 1, the end)
 // under book 1 of the page set: lanes of 225, 225, 218 and 212 bits, 10 + 10 + 9 + 9 merge words.
 TEST(ZovTest, AllZeroPageBlockCompressesToKnownBytes) {
     static const uint8_t expected[128] = {
