@@ -6,21 +6,14 @@
 #include <cstdint>
 
 #include "deflate/deflate.h"
+#include "deflate/tables.h"
 
 namespace vdeflate {
 
-// Deflate format constants.
-constexpr int LENGTH_CODES = 29;
-constexpr int LITERALS = 256;
-constexpr int L_CODES = LITERALS + 1 + LENGTH_CODES;  // 286 literal/length symbols
-constexpr int D_CODES = 30;
-constexpr int BL_CODES = 19;
+// Deflate format constants (the others are in tables.h).
 constexpr int HEAP_SIZE = 2 * L_CODES + 1;
-constexpr int MAX_BITS = 15;
 constexpr int MAX_BL_BITS = 7;
 constexpr int END_BLOCK = 256;
-constexpr int MIN_MATCH = 3;
-constexpr int MAX_MATCH = 258;
 constexpr int MIN_LOOKAHEAD = MAX_MATCH + MIN_MATCH + 1;  // 262
 
 // Stream states.
@@ -36,13 +29,6 @@ constexpr int FINISH_STATE = 666;
 extern const char kStreamErrorText[];
 extern const char kBufferErrorText[];
 extern const char kMemoryErrorText[];
-
-// One tree node: fc is the frequency (while building) or the code; dl is the parent (while
-// building) or the code length.
-struct ct_data {
-    uint16_t fc;
-    uint16_t dl;
-};
 
 struct static_tree_desc {
     const ct_data* static_tree;  // static tree or null
@@ -155,21 +141,6 @@ struct deflate_state {
     uint16_t bi_buf;
     int bi_valid;
 };
-
-// Static tables of the deflate format.
-extern const ct_data static_ltree[L_CODES + 2];
-extern const ct_data static_dtree[D_CODES];
-extern const uint8_t dist_code_table[512];
-extern const uint8_t length_code_table[MAX_MATCH - MIN_MATCH + 1];
-extern const int base_length[LENGTH_CODES];
-extern const int base_dist[D_CODES];
-extern const int extra_lbits[LENGTH_CODES];
-extern const int extra_dbits[D_CODES];
-
-// Distance code of a distance minus one.
-inline unsigned d_code(unsigned dist) {
-    return dist < 256 ? dist_code_table[dist] : dist_code_table[256 + (dist >> 7)];
-}
 
 inline void put_byte(deflate_state* s, unsigned c) { s->pending_buf[s->pending++] = static_cast<uint8_t>(c); }
 

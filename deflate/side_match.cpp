@@ -1,0 +1,328 @@
+// The special modes' matcher: one hash probe per position over the side window, a search step
+// that grows over poor data, and codes written straight into the pending output (or recorded as
+// symbols in mode 2), stopping at the first code that would not fit in the caller's output.
+#include <cstring>
+
+#include "deflate/deflate_state.h"
+
+namespace vdeflate {
+
+namespace {
+
+constexpr uint32_t kHashMultiplier = 2654435761u;  // 0x9E3779B1
+constexpr int kHashShift = 20;                     // 32 - log2(SIDE_HASH_SIZE)
+
+uint32_t load32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+           static_cast<uint32_t>(p[3]) << 24;
+}
+
+uint64_t load64(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+uint16_t load16(const uint8_t* p) {
+    uint16_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// Working set of one call, positions counted from the window's first byte.
+struct Matcher {
+    deflate_state* s;
+    SideBuffer* sb;
+    uint8_t* window;
+    uint32_t* hash;
+    uint32_t mask;     // the bytes that must agree: three or four
+    bool direct;       // codes go straight to the output (all special modes but 2)
+    bool counting;     // mode 3 deciding: count written symbols
+    int64_t budget;    // pending bytes (direct) or symbols (recorded) the call may add
+    int64_t used = 0;  // added so far
+    uint32_t pendingStart = 0;
+
+    uint32_t masked(int64_t pos) const { return load32(window + pos) & mask; }
+    uint32_t hashAt(int64_t pos) const { return (masked(pos) * kHashMultiplier) >> kHashShift; }
+    bool candidate(int64_t ref, int64_t ip) const {
+        return ref >= ip - MAX_SIDE_DIST && ref < ip && masked(ref) == masked(ip);
+    }
+    void syncUsed() {
+        if (direct) used = static_cast<int64_t>(s->pending) - pendingStart;
+    }
+
+    // Writes the literals [from, from + count) as codes; returns the position of the first literal
+    // that did not fit (stopFlag 3), or from + count.
+    int64_t writeLiterals(int64_t from, int64_t count);
+    // Writes one piece; returns false (stopFlag 1, piece taken back) when it does not fit.
+    bool writePiece(unsigned length, unsigned dist);
+    void recordLiterals(int64_t from, int64_t count);
+    void recordPiece(unsigned length, unsigned dist);
+};
+
+int64_t Matcher::writeLiterals(int64_t from, int64_t count) {
+    const ct_data* tree = s->curLitTree;
+    const int64_t avail = s->strm->avail_out;
+    int64_t written = 0;
+    // Batch phase: no literal code exceeds two bytes, so this many fit without a test.
+    while (written + 1 < count && static_cast<int64_t>(s->pending) + 1 < avail - 2) {
+        int64_t upto = written + (avail - 2 - s->pending) / 2;
+        if (upto > count) upto = count;
+        for (; written < upto; written++) {
+            unsigned c = window[from + written];
+            send_code(s, c, tree);
+            if (counting) s->dyn_ltree[c].fc++;
+        }
+    }
+    // Exact phase: each literal must end within the output space.
+    for (; written < count; written++) {
+        unsigned c = window[from + written];
+        if (static_cast<int64_t>(s->pending) + 1 + (s->bi_valid + tree[c].dl) / 8 > avail) {
+            s->stopFlag = 3;
+            break;
+        }
+        send_code(s, c, tree);
+        if (counting) s->dyn_ltree[c].fc++;
+    }
+    syncUsed();
+    return from + written;
+}
+
+bool Matcher::writePiece(unsigned length, unsigned dist) {
+    const uint32_t savedPending = s->pending;
+    const uint16_t savedBuf = s->bi_buf;
+    const int savedValid = s->bi_valid;
+
+    const unsigned lc = length_code_table[length - MIN_MATCH];
+    send_code(s, lc + LITERALS + 1, s->curLitTree);
+    if (extra_lbits[lc] > 0) send_bits(s, length - MIN_MATCH - static_cast<unsigned>(base_length[lc]), extra_lbits[lc]);
+    const unsigned dc = d_code(dist - 1);
+    send_code(s, dc, s->curDistTree);
+    if (extra_dbits[dc] > 0) send_bits(s, dist - 1 - static_cast<unsigned>(base_dist[dc]), extra_dbits[dc]);
+
+    if (static_cast<int64_t>(s->pending) + 1 >= s->strm->avail_out) {
+        s->pending = savedPending;
+        s->bi_buf = savedBuf;
+        s->bi_valid = savedValid;
+        s->stopFlag = 1;
+        return false;
+    }
+    if (counting) s->dyn_ltree[lc + LITERALS + 1].fc++;
+    syncUsed();
+    return true;
+}
+
+void Matcher::recordLiterals(int64_t from, int64_t count) {
+    for (int64_t i = 0; i < count; i++) {
+        unsigned c = window[from + i];
+        s->d_buf[s->last_lit + used] = 0;
+        s->l_buf[s->last_lit + used] = static_cast<uint8_t>(c);
+        s->dyn_ltree[c].fc++;
+        used++;
+    }
+}
+
+void Matcher::recordPiece(unsigned length, unsigned dist) {
+    s->d_buf[s->last_lit + used] = static_cast<uint16_t>(dist);
+    s->l_buf[s->last_lit + used] = static_cast<uint8_t>(length - MIN_MATCH);
+    s->dyn_ltree[LITERALS + 1 + length_code_table[length - MIN_MATCH]].fc++;
+    s->dyn_dtree[d_code(dist - 1)].fc++;
+    used++;
+}
+
+}  // namespace
+
+int32_t side_match(deflate_state* s, uint8_t* window, uint32_t length, uint32_t outputLimit) {
+    SideBuffer* sb = s->sideBuffer;
+    Matcher m{s, sb, window, sb->hash, sb->minMatch == 3 ? 0xffffffu : 0xffffffffu, s->mode != 2,
+              s->treeState == 1, 0};
+    const int64_t minMatch = sb->minMatch;
+    const bool noSkip = sb->noSkip != 0;
+
+    const int64_t ip0 = static_cast<int64_t>(sb->fill);
+    const int64_t iend = ip0 + length;
+    const int64_t mflimit = iend - (minMatch + 8);
+    const int64_t matchlimit = m.direct ? iend : iend - 5;
+
+    if (m.direct) {
+        const int64_t room = static_cast<uint32_t>(s->pending_buf_size - s->pending - 20) >> 1;
+        m.budget = room < static_cast<int32_t>(outputLimit) ? room : static_cast<int32_t>(outputLimit);
+        m.pendingStart = s->pending;
+    } else {
+        m.budget = static_cast<int64_t>(s->lit_bufsize) - s->last_lit;
+    }
+    // Keeps the searched positions within what the remaining budget can pay for.
+    auto searchLimit = [&](int64_t ip) {
+        int64_t limit = ip + (m.budget - 9) - m.used;
+        return limit < mflimit ? limit : mflimit;
+    };
+
+    int64_t anchor = ip0;  // start of the pending literal run
+    int64_t ip = ip0;
+    int64_t ref = 0;
+    int64_t stopAt = -1;  // input position where a code did not fit
+
+    if (m.budget <= 12 || length <= minMatch + 8 || s->strategy == Z_HUFFMAN_ONLY) goto lastLiterals;
+
+    if (sb->fill == 0) {
+        m.hash[m.hashAt(ip0)] = 0;
+        ip = ip0 + 1;
+    }
+
+    for (;;) {
+        // Search for a candidate, one probe per visited position.
+        {
+            const int64_t limit = searchLimit(ip);
+            uint32_t attempts = 67;
+            int64_t step = 1;
+            uint32_t h = m.hashAt(ip);
+            for (;;) {
+                if (!noSkip) step = attempts++ >> 6;
+                const int64_t next = ip + step;
+                if (next > limit) goto lastLiterals;
+                ref = m.hash[h];
+                m.hash[h] = static_cast<uint32_t>(ip);
+                const uint32_t hn = m.hashAt(next);
+                if (m.candidate(ref, ip)) break;
+                ip = next;
+                h = hn;
+            }
+        }
+
+        // Extend the match backwards over the pending literals.
+        if (!noSkip) {
+            while (ref > 0 && ip > anchor && window[ip - 1] == window[ref - 1]) {
+                ip--;
+                ref--;
+            }
+        }
+
+        // The literal run before the match.
+        if (m.direct) {
+            const int64_t end = m.writeLiterals(anchor, ip - anchor);
+            if (end != ip) {
+                stopAt = end;
+                goto finish;
+            }
+        } else {
+            if (m.used + (ip - anchor) > m.budget) return -1;
+            m.recordLiterals(anchor, ip - anchor);
+            if (m.budget - m.used <= 0) return -1;
+        }
+
+        // Matches at ip (against ref) follow one another while the next position matches at once.
+        for (;;) {
+            const unsigned dist = static_cast<unsigned>(ip - ref);
+            int64_t cap = ip - 7 + 258 * (m.budget - m.used);
+            if (cap > matchlimit) cap = matchlimit;
+            if (!m.direct && ip + minMatch > cap) return -1;
+
+            int64_t p = ip + minMatch;
+            int64_t q = ref + minMatch;
+            if (!noSkip) {
+                bool differs = false;
+                while (p < cap - 7) {
+                    const uint64_t diff = load64(window + p) ^ load64(window + q);
+                    if (diff != 0) {
+                        p += __builtin_ctzll(diff) / 8;  // little-endian: lowest set byte differs first
+                        differs = true;
+                        break;
+                    }
+                    p += 8;
+                    q += 8;
+                }
+                if (!differs) {
+                    if (p < matchlimit - 3 && load32(window + p) == load32(window + q)) p += 4, q += 4;
+                    if (p < matchlimit - 1 && load16(window + p) == load16(window + q)) p += 2, q += 2;
+                    if (p < matchlimit && window[p] == window[q]) p += 1;
+                }
+            } else {
+                // Byte by byte, entering every position; every 16 bytes the table must confirm
+                // that the reference ran along, or the match ends.
+                int counter = 16 - static_cast<int>(minMatch);
+                while (p < cap - 3 && window[p] == window[q]) {
+                    if (counter == 0) {
+                        if (m.hash[m.hashAt(p)] != static_cast<uint32_t>(q)) break;
+                        counter = 16;
+                        continue;
+                    }
+                    m.hash[m.hashAt(p)] = static_cast<uint32_t>(p);
+                    p++;
+                    q++;
+                    counter--;
+                }
+            }
+            int64_t len = p - ip;
+
+            // Write the match as pieces of at most 258 bytes; 1 or 2 bytes left over become
+            // literals of the next run.
+            if (m.direct) {
+                while (len >= MAX_MATCH) {
+                    if (!m.writePiece(MAX_MATCH, dist)) {
+                        stopAt = ip;
+                        goto finish;
+                    }
+                    ip += MAX_MATCH;
+                    len -= MAX_MATCH;
+                }
+                if (len >= MIN_MATCH) {
+                    if (!m.writePiece(static_cast<unsigned>(len), dist)) {
+                        stopAt = ip;
+                        goto finish;
+                    }
+                    ip = p;
+                } else {
+                    ip = p - len;
+                }
+            } else {
+                if (s->mode == 2 && m.used + (len + MAX_MATCH - 1) / MAX_MATCH > m.budget) return -1;
+                while (len >= MAX_MATCH) {
+                    m.recordPiece(MAX_MATCH, dist);
+                    ip += MAX_MATCH;
+                    len -= MAX_MATCH;
+                }
+                if (len >= MIN_MATCH) {
+                    m.recordPiece(static_cast<unsigned>(len), dist);
+                    ip = p;
+                } else {
+                    ip = p - len;
+                }
+            }
+
+            if (ip > searchLimit(ip)) {
+                anchor = ip;
+                goto lastLiterals;
+            }
+            m.hash[m.hashAt(ip - 2)] = static_cast<uint32_t>(ip - 2);
+            const uint32_t h = m.hashAt(ip);
+            ref = m.hash[h];
+            m.hash[h] = static_cast<uint32_t>(ip);
+            anchor = ip;
+            if (!m.candidate(ref, ip)) break;
+        }
+        ip = anchor + 1;
+    }
+
+lastLiterals:
+    for (;;) {
+        int64_t n = iend - anchor;
+        if (n > m.budget - m.used) n = m.budget - m.used;
+        if (n <= 0) break;
+        if (m.direct) {
+            anchor = m.writeLiterals(anchor, n);
+            if (s->stopFlag != 0) break;
+        } else {
+            m.recordLiterals(anchor, n);
+            anchor += n;
+        }
+        if (anchor >= iend) break;
+    }
+    stopAt = anchor;
+
+finish:
+    sb->fill = static_cast<uint64_t>(stopAt);
+    s->last_lit += static_cast<uint32_t>(m.used);
+    return static_cast<int32_t>(m.used);
+}
+
+}  // namespace vdeflate
