@@ -1,0 +1,620 @@
+#!/usr/bin/env bash
+# Black-box tests of the vantrel program: each test runs the built program on image files that it
+# generates in a temporary folder, and checks the exit status, the console, the CSV file and the
+# log, and that no image changed (content and modification time).
+#   usage: cli_test.sh <test name>
+# Environment: VANTREL (the program), FAULT_LIB (the fault-injection preload library) and,
+# in builds without sanitizers, FAULT_MALLOC_LIB (the same with failing large allocations).
+set -uo pipefail
+
+: "${VANTREL:?path of the vantrel program}" "${FAULT_LIB:?path of the fault-injection library}"
+work=$(mktemp -d /tmp/vantrel_cli.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+
+failures=0
+TS='[0-9]{2}/[0-9]{2}/[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{6}'
+BLOCK=65536
+VERY_EMPTY_TAIL=') are empty regions. Device is estimated to be very empty, aborting scan.'
+ABORT_1='Aborting run over current device due to a high number (>1%) of samples returned from the storage with I/O error. Use -I <flag> to allow up to 5% of samples returned with errors.'
+ABORT_5='Aborting run over current device due to a high number (>5%) of samples returned from the storage with I/O error.'
+
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+
+# ---- images -------------------------------------------------------------------------------
+
+# make_image file MiB: a sparse image of zeros.
+make_image() { rm -f "$1"; truncate -s "$2M" "$1"; }
+
+# put file first_block block_count kind: writes 64 KiB blocks of text, numbers or random bytes.
+put() {
+  local file=$1 first=$2 count=$3 kind=$4 bytes=$(($3 * BLOCK))
+  case "$kind" in
+    text)    yes "the quick brown fox jumps over the lazy dog; record status ok, retry 0" ;;
+    numbers) seq 1000000 99999999 ;;
+    random)  cat /dev/urandom ;;
+  esac 2>/dev/null | head -c "$bytes" |
+    dd of="$file" bs=$BLOCK seek="$first" conv=notrunc iflag=fullblock status=none
+}
+
+# ---- running the program ------------------------------------------------------------------
+
+fingerprint() {
+  local f
+  for f in *.img; do
+    [[ -f "$f" ]] && echo "$f $(md5sum < "$f") $(stat -c '%y %s' "$f")"
+  done
+}
+
+# run args...: runs vantrel; stdout in out, stderr in err, exit status in $status. Checks that
+# no image in the folder changed.
+run() {
+  local before
+  before=$(fingerprint)
+  "$VANTREL" "$@" > out 2> err
+  status=$?
+  [[ "$(fingerprint)" == "$before" ]] || fail "an image changed during: vantrel $*"
+}
+
+# faulty VAR=value... -- args...: run with the fault-injection library preloaded.
+faulty() {
+  local settings=()
+  while [[ $1 != -- ]]; do settings+=("$1"); shift; done
+  shift
+  local asan=${ASAN_OPTIONS:-}
+  env "${settings[@]}" LD_PRELOAD="${PRELOAD:-$FAULT_LIB}" \
+    ASAN_OPTIONS="${asan:+$asan:}verify_asan_link_order=0" "$VANTREL" "$@" > out 2> err
+  status=$?
+}
+
+# ---- checks -------------------------------------------------------------------------------
+
+expect_status() {
+  [[ $status == "$1" ]] || fail "${2:-run}: exit status $status, expected $1; stderr: $(head -c 400 err)"
+}
+
+# expect_text file expected-text: the whole file, byte for byte.
+expect_text() {
+  local got
+  got=$(cat "$1"; echo x)
+  [[ "${got%x}" == "$2" ]] || fail "$1 differs:
+--- got
+${got%x}--- expected
+$2---"
+}
+
+# expect_line file line: the file holds the line exactly (fixed string).
+expect_line() { grep -qxF -- "$2" "$1" || fail "$1 lacks the line: $2"; }
+expect_no_line() { ! grep -qxF -- "$2" "$1" || fail "$1 holds the line: $2"; }
+# expect_match file regex [count]: lines matching the extended regex (count: how many).
+expect_match() {
+  local n
+  n=$(grep -cE -- "$2" "$1")
+  if [[ $# -ge 3 ]]; then
+    [[ $n == "$3" ]] || fail "$1: $n lines match /$2/, expected $3"
+  else
+    [[ $n -ge 1 ]] || fail "$1: no line matches /$2/"
+  fi
+}
+
+# re text: the text as an extended regex that matches it literally.
+re() { printf '%s' "$1" | sed 's/[][\.*^$+?(){}|/]/\\&/g'; }
+
+# expect_lines file regex...: the file's lines match the regexes one for one, in order.
+expect_lines() {
+  local file=$1 i=0 line
+  shift
+  local patterns=("$@")
+  local lines=()
+  mapfile -t lines < "$file"
+  if [[ ${#lines[@]} != "${#patterns[@]}" ]]; then
+    fail "$file has ${#lines[@]} lines, expected ${#patterns[@]}:
+$(cat "$file")"
+    return
+  fi
+  for line in "${lines[@]}"; do
+    [[ $line =~ ^${patterns[i]}$ ]] || fail "$file line $((i + 1)): '$line' does not match /${patterns[i]}/"
+    i=$((i + 1))
+  done
+}
+
+# The log's start line for the command line "vantrel args...".
+start_line() {
+  local text="starting Orvane Tessaline 6170 Vantrel: (1.0.1 w014) $VANTREL " arg
+  for arg; do text+="$arg "; done
+  printf '%s' "$text"
+}
+
+# accuracy samples [deltaError]: the accuracy range in percent with three decimals.
+accuracy() { awk -v n="$1" -v d="${2:-10000000}" 'BEGIN { printf "%.3f", 100 * sqrt(log(2 * d) / (2 * n)) }'; }
+
+# near a b tolerance: |a - b| <= tolerance.
+near() { awk -v a="$1" -v b="$2" -v t="$3" 'BEGIN { d = a - b; exit !(d <= t && -d <= t) }'; }
+
+# check_row row csv-line width: the table row has the fixed columns and shows the CSV figures.
+check_row() {
+  local row=$1 csv=$2 width=$3 name_width=$(($3 + 7))
+  local pattern="^(.{13})\\|(.{$name_width,})\\|(.{9}) \\|(.{11}) \\|(.{11}) \\|(.{10})% \\|(.{17})% \\|(.{11})% \\|(.{16})%?\$"
+  if [[ ! $row =~ $pattern ]]; then
+    fail "table row has the wrong shape: '$row'"
+    return
+  fi
+  local cells=("${BASH_REMATCH[@]:1}") fields
+  IFS=, read -r -a fields <<< "$csv"
+  [[ "${cells[0]%% *}" == "${fields[0]}" ]] || fail "row count '${cells[0]}' vs CSV '${fields[0]}'"
+  [[ "$(echo "${cells[1]}" | sed 's/ *$//')" == "${fields[1]}" ]] || fail "row name '${cells[1]}' vs CSV '${fields[1]}'"
+  local i
+  for i in 2 3 4 5 6 7 8; do
+    local shown=${cells[i]// /} value=${fields[i]}
+    if [[ $value == N/A ]]; then
+      [[ $shown == N/A ]] || fail "row column $i '$shown', expected N/A"
+      continue
+    fi
+    # The console shows compression savings below 0.1 in magnitude as 0.
+    if [[ $i == 7 ]] && near "$value" 0 0.0999; then value=0; fi
+    near "$shown" "$value" 0.0501 || fail "row column $i shows '$shown', CSV has $value"
+  done
+}
+
+CSV_HEADER='Sample#,Device Name,Size(GB),Compressed Size(GB),Total Savings(GB),Total Savings %,Thin Provisioning Savings %,Compression Savings %,Accuracy Range %'
+
+# table_header width: the table header's four lines (after its empty line).
+table_header() {
+  local w=$1 dashes
+  dashes=$(printf '%*s' "$w" '' | tr ' ' -)
+  printf ' Sample#     |%-*s| Size(GB) | Compressed |   Total    |   Total    | Thin Provisioning | Compression |   Compression\n' $((w + 7)) ' Device'
+  printf '             |%-*s|          |  Size(GB)  | Savings(GB)| Savings(%%) |    Savings(%%)     | Savings(%%)  | Accuracy Range(%%)\n' $((w + 7)) '  Name'
+  printf -- '-------------+%s-------+----------+------------+------------+------------+-------------------+-------------+------------------\n' "$dashes"
+}
+
+# ---- tests --------------------------------------------------------------------------------
+
+test_usage() {
+  local usage
+  usage=$(
+    echo "Orvane Tessaline 6170 Vantrel version : 1.0.1 (Build w014)"
+    echo "Usage :"
+    echo "vantrel <-s storage_type> [ -h | -d device] [-c filename] [-v] [-p number_of_threads] [-P] [-I] [--config=task_file]"
+    printf '%-21s%s\n' "-d device name" "Path of device to analyze (e.g.: /dev/sdb)" \
+      "-p number" "Number of threads (default 10)" \
+      "-c" "Export the results to a CSV file" \
+      "-v" "Verbose output" \
+      "-h" "Print this help message" \
+      "-P" "Display results using a paragraph format" \
+      "-s,--storageSys" "Storage system type. Supported values are: VRT or KSM" \
+      "--stripewidth" "Storage stripe width (5 - 16 )" \
+      "-I" "Allow larger scale of storage io-error threshold rate (up to 5%)" \
+      "--config=file" "Configuration file that contains list of devices to analyze"
+  )
+  if [[ -e /etc/vmware/esx.conf ]]; then echo "skipped on a VMware host"; return; fi
+  run
+  expect_status 1 "no arguments"
+  expect_text out "$usage"$'\n\n'
+  run -h -s VRT -d nothing.img -p 3
+  expect_status 1 "-h with parsable options"
+  expect_text out "$usage"$'\n\n'
+  run -h
+  expect_status 1 "-h alone"
+  [[ -z "$(ls ./*.log 2>/dev/null)" ]] || fail "the usage text wrote a log: $(ls ./*.log)"
+
+  # A parse error wins over -h.
+  run -h --bogus
+  expect_status 4 "-h --bogus"
+  run -h -s vrt
+  expect_status 4 "-h -s vrt"
+}
+
+test_parse_errors() {
+  local prefix='Unable to parse command line: '
+  # An undeclared option: the settings keep their initial values, so the log is the initial
+  # file name at level 6, whatever --logfile says.
+  run -s VRT --logfile mine.log --bogus
+  expect_status 4 "--bogus"
+  expect_lines err "$(re "$prefix")[^']*--bogus[^']*"
+  [[ ! -e mine.log ]] || fail "--logfile was applied although the command line did not parse"
+  expect_lines Orvane_Tessaline_6170_Vantrel.log \
+    "$(re "$(start_line -s VRT --logfile mine.log --bogus)")" "$(re "$(cat err)")" "Execution terminated"
+  rm -f Orvane_Tessaline_6170_Vantrel.log
+
+  # -s missing: the parsed settings apply, so the named log receives the error.
+  run -d dev.img --logfile named.log
+  expect_status 4 "-s missing"
+  expect_lines err "$(re "$prefix")[^']* storageSys [^']*"
+  expect_lines named.log "$(re "$(start_line -d dev.img --logfile named.log)")" "$(re "$(cat err)")" "Execution terminated"
+
+  local word
+  for word in vrt " VRT" "VRT " Vrt XYZ; do
+    run -s "$word" -d dev.img
+    expect_status 4 "-s '$word'"
+    expect_lines err "$(re "$prefix")[^']*storageSys[^']*"
+  done
+  for args in "-s VRT -p" "-s VRT -p abc" "-s VRT -t -5x" "-s"; do
+    # shellcheck disable=SC2086
+    run $args
+    expect_status 4 "$args"
+    expect_lines err "$(re "$prefix")[^']*"
+  done
+}
+
+test_option_checks() {
+  # args | status | stream | message | message in the log
+  local cases=(
+    "-s VRT --adjustCR 1;2|4|err|Cannot convert to number : 1;2|Cannot convert to number :1;2"
+    "-s VRT --loglevel 7|4|out|Loglevel may be only from 0 to 6 |Loglevel may be only from 0 to 6 "
+    "-s VRT --loglevel -1|4|out|Loglevel may be only from 0 to 6 |-"
+    "-s VRT --stripewidth 12|4|out|stripewidth switch compatible with KSM storage system only|stripewidth switch compatible with KSM storage system only"
+    "-s VRT --storageVer 8.0|4|out|Allowed version values for Corvale/VRT/Pellam: { 6.4 \| 7.1 \| 7.2 \| 7.3 }|Allowed version values for Corvale/VRT/Pellam: { 6.4 \| 7.1 \| 7.2 \| 7.3 }"
+    "-s VRT --storageVer 6|4|out|Allowed version values for Corvale/VRT/Pellam: { 6.4 \| 7.1 \| 7.2 \| 7.3 }|Allowed version values for Corvale/VRT/Pellam: { 6.4 \| 7.1 \| 7.2 \| 7.3 }"
+    "-s KSM --stripewidth 4|4|out|Allowed version values for stripwidth: 5 to 16 |Allowed version values for stripwidth: 5 to 16 "
+    "-s KSM --stripewidth 17|4|out|Allowed version values for stripwidth: 5 to 16 |Allowed version values for stripwidth: 5 to 16 "
+    "-s VRT -p 0|11|err|Number of threads must be in the range of 1..50|Number of threads must be in the range of 1..50"
+    "-s VRT -p 51|11|err|Number of threads must be in the range of 1..50|Number of threads must be in the range of 1..50"
+    "-s VRT --stripewidth 12 -p 0|4|out|stripewidth switch compatible with KSM storage system only|stripewidth switch compatible with KSM storage system only"
+  )
+  local entry args want stream message logged
+  for entry in "${cases[@]}"; do
+    entry=${entry//\\|/$'\x01'}
+    IFS='|' read -r args want stream message logged <<< "$entry"
+    message=${message//$'\x01'/|}
+    logged=${logged//$'\x01'/|}
+    rm -f vantrel.log
+    # shellcheck disable=SC2086
+    run $args
+    expect_status "$want" "$args"
+    expect_line "$stream" "$message"
+    [[ -f vantrel.log ]] || { fail "$args: no log file"; continue; }
+    if [[ $logged == - ]]; then
+      # A negative level refuses every queued line, the start line included.
+      expect_lines vantrel.log "Execution terminated"
+    else
+      # shellcheck disable=SC2086
+      expect_lines vantrel.log "$(re "$(start_line $args)")" "$(re "$logged")" "Execution terminated"
+    fi
+  done
+  # The faulty log level is reported on the console even when a missing -s is acted on first.
+  run --loglevel 9 -d dev.img
+  expect_status 4 "--loglevel 9 without -s"
+  expect_line out "Loglevel may be only from 0 to 6 "
+  expect_match err "^Unable to parse command line: " 1
+}
+
+test_log_file_errors() {
+  run -s VRT -d dev.img --logfile nodir/x.log
+  expect_status 12 "log file in a missing folder"
+  expect_text err $'Cannot create logfile nodir/x.log - No such file or directory\n'
+
+  # The probe succeeds and the second open, of the log stream, fails.
+  faulty VANTREL_FAULT_FILE=x.log VANTREL_FAULT_OPENS_FROM=2 -- -s VRT -d dev.img --logfile x.log
+  expect_status 13 "log stream not openable"
+  expect_text err $'Error opening logfile: x.log\n'
+}
+
+test_device_size() {
+  : > empty.img
+  run -s VRT -d missing.img -p 2
+  expect_status 15 "missing device"
+  local message='Cannot read (missing.img) device size Errno : 2 Error Message: No such file or directory'
+  expect_text err "$message"$'\n'
+  # Logged twice: through the timestamped log operation and as it stands.
+  expect_lines vantrel.log "$(re "$(start_line -s VRT -d missing.img -p 2)")" \
+    "$TS $(re "$message")" "$(re "$message")" "Execution terminated"
+
+  run -s VRT
+  expect_status 15 "no device"
+  expect_text err $'Cannot read () device size Errno : 2 Error Message: No such file or directory\n'
+
+  run -s VRT -d empty.img
+  expect_status 15 "zero-length image"
+  expect_lines err "lseek: .*" "$(re "Cannot read (empty.img) device size Errno : ")[0-9]+ Error Message: .*"
+}
+
+test_batch_file_errors() {
+  mkdir folder
+  : > empty.txt
+  printf '# nothing here\n\n   \nbogus\n[ 2]\n' > nodevice.txt
+  printf '\n' > oneline.txt
+  printf '%s\n' "$work/missing1.img" "$work/missing2.img" > unsized.txt
+
+  run -s VRT --config nofile.txt
+  expect_status 23 "batch file missing"
+  local message='Cannot open configuration file nofile.txt - No such file or directory'
+  expect_text err "$message"$'\n'
+  expect_lines vantrel.log "$(re "$(start_line -s VRT --config nofile.txt)")" "$(re "$message")" "Execution terminated"
+
+  run -s VRT --config folder
+  expect_status 23 "batch file is a folder"
+  expect_text err $'Cannot open configuration file folder - Is a directory\n'
+
+  run -s VRT --config empty.txt
+  expect_status 24 "batch file empty"
+  message='The configuration file (empty.txt) is empty'
+  expect_text err "$message"$'\n'
+  expect_lines vantrel.log "$(re "$(start_line -s VRT --config empty.txt)")" "$(re "$message")" "Execution terminated"
+
+  run -s VRT --config nodevice.txt
+  expect_status 25 "batch file without devices"
+  expect_text err ""
+  expect_lines vantrel.log "$(re "$(start_line -s VRT --config nodevice.txt)")" \
+    "$TS $(re 'batch file syntax error: (line 4) "bogus"')" \
+    "$TS $(re 'batch file syntax error: (line 5) "[ 2]"')" "Execution terminated"
+
+  run -s VRT --config oneline.txt --loglevel 1
+  expect_status 25 "batch file of one empty line"
+
+  # No device can be sized: both are skipped, and the run ends normally with empty totals.
+  run -s VRT --config unsized.txt
+  expect_status 0 "batch without sizable devices"
+  expect_text out ""
+  expect_lines err "$(re "Can't evaluate $work/missing1.img size, skipping")" \
+    "$(re "Can't evaluate $work/missing2.img size, skipping")"
+  expect_lines vantrel.log "$(re "$(start_line -s VRT --config unsized.txt)")" \
+    "$TS $(re "Can't evaluate \"$work/missing1.img\" size, skipping")" \
+    "$TS $(re "Can't evaluate \"$work/missing2.img\" size, skipping")" \
+    "Summarize total 0 devices" \
+    "$TS Number of non-zeroblocks: 0 Number of zeroblocks: 0 Total blocks: 0" \
+    "$TS Device size \\(bytes\\) 0" "$TS End of run " "Finished vantrel"
+}
+
+test_single_device() {
+  make_image dev.img 128
+  put dev.img 0 2048 random
+  run -s VRT -d dev.img -p 1 -t 100 -c out.csv
+  expect_status 0 "single device"
+  expect_lines err "Analysis started at: $TS"
+  # One context reaches the target exactly; random data does not compress, so the mean ratio
+  # above 1 is capped: 0.001 percent compression savings.
+  local acc
+  acc=$(accuracy 100)
+  expect_text out "$(echo; table_header 1;
+    printf '%-10s   |dev.img |%9.1f |%11.1f |%11.1f |%10.1f%% |%17.1f%% |%11.1f%% |%16.1f%%\n' \
+      100 0.125 0.125 0 0 0 0 "$acc")"$'\n'
+  expect_text out.csv "$CSV_HEADER"$'\n'"100,dev.img,0.125,0.125,0.000,0.001,0.000,0.001,$acc"$'\n'
+  expect_lines vantrel.log "$(re "$(start_line -s VRT -d dev.img -p 1 -t 100 -c out.csv)")" \
+    "$TS Random seed: [0-9]+" "Analysis started at: $TS" \
+    "$TS Number of non-zeroblocks: 100 Number of zeroblocks: 0 Total blocks: 100" \
+    "$TS Device size \\(bytes\\) 134217728" "$TS End of run " "Finished vantrel"
+}
+
+test_verbose_run() {
+  make_image dev.img 128
+  put dev.img 0 1024 numbers
+  put dev.img 1024 1024 random
+  run -s VRT -d dev.img -p 2 -t 100 -c out.csv -v --loglevel 0
+  expect_status 0 "verbose run"
+  expect_text err ""
+  local lines=() csv=()
+  mapfile -t lines < out
+  mapfile -t csv < out.csv
+  local rows=$((${#lines[@]} - 11))
+  [[ $rows -ge 1 ]] || { fail "verbose run printed no progress row: $(cat out)"; return; }
+  local header=()
+  mapfile -t header < <(table_header 1)
+  [[ ${lines[0]} == "Version: 1.0.1 (Build w014)" ]] || fail "version line: ${lines[0]}"
+  [[ ${lines[1]} =~ ^Start\ time:\ $TS$ ]] || fail "start line: ${lines[1]}"
+  [[ ${lines[2]} == "Device name: dev.img" ]] || fail "name line: ${lines[2]}"
+  [[ ${lines[3]} == "Device size: 0.1 GB" ]] || fail "size line: ${lines[3]}"
+  [[ ${lines[4]} == "Number of processes: 2" ]] || fail "threads line: ${lines[4]}"
+  [[ -z ${lines[5]} && ${lines[6]} == "${header[0]}" && ${lines[7]} == "${header[1]}" &&
+     ${lines[8]} == "${header[2]}" ]] || fail "table header: ${lines[*]:5:4}"
+  [[ -z ${lines[-2]} && ${lines[-1]} =~ ^Finish\ time:\ $TS$ ]] || fail "finish lines: ${lines[*]: -2}"
+  # Every progress row is also a CSV line; no extra result row follows.
+  [[ ${#csv[@]} == $((rows + 1)) && ${csv[0]} == "$CSV_HEADER" ]] || fail "CSV has ${#csv[@]} lines for $rows rows"
+  local i
+  for ((i = 0; i < rows; i++)); do
+    check_row "${lines[9 + i]}" "${csv[i + 1]}" 1
+  done
+  # At log level 0 the file holds only the end-of-run lines, for the last figures shown.
+  local count=${csv[-1]%%,*}
+  expect_lines vantrel.log "$TS Number of non-zeroblocks: $count Number of zeroblocks: 0 Total blocks: $count" \
+    "$TS Device size \\(bytes\\) 134217728" "$TS End of run "
+}
+
+test_paragraph_run() {
+  make_image dev.img 128
+  put dev.img 0 2048 random
+  run -s VRT -d dev.img -p 1 -t 100 -P --logfile ""
+  expect_status 0 "paragraph run"
+  expect_text out "$(printf '\nDevice Name:\t\t\tdev.img\nSample #:\t\t\t100\nSize(GB):\t\t\t0.1   \nCompressed Size(GB):\t\t0.1   \nTotal Savings(GB):\t\t0.0   \nTotal Savings:\t\t\t0.0%%\nCompression Savings:\t\t0.0%%\nCompression Accuracy Range:\t29.0%%\nThin Provisioning Savings:\t0.0%%\n'; printf '%.0s=' {1..70})"$'\n'
+  [[ -z "$(ls ./*.log 2>/dev/null)" ]] || fail "an empty --logfile still wrote a log: $(ls ./*.log)"
+
+  # Without the cap the growth of random data shows as negative compression savings.
+  run -s VRT -d dev.img -p 1 -t 100 -c out.csv --allowNegativeComp --logfile ""
+  expect_status 0 "--allowNegativeComp"
+  local fields
+  IFS=, read -r -a fields < <(sed -n 2p out.csv)
+  awk -v c="${fields[3]}" -v p="${fields[7]}" 'BEGIN { exit !(c >= 0.125 && p <= 0 && p > -5) }' ||
+    fail "--allowNegativeComp: compressed ${fields[3]} GiB, savings ${fields[7]}%"
+}
+
+test_batch_run() {
+  make_image full.img 64
+  put full.img 0 512 numbers
+  put full.img 512 512 random
+  make_image sparse.img 256
+  put sparse.img 1000 16 text
+  cat > devices.txt <<EOF
+# devices to estimate
+$work/full.img   # all data
+$work/missing.img
+bogus line
+$work/sparse.img extra words
+$work/full.img
+EOF
+  local full=$work/full.img sparse=$work/sparse.img width
+  width=$((${#sparse} - 6))
+  run -s VRT --config devices.txt -d other.img -p 2 -t 100 -c out.csv
+  expect_status 0 "batch run"
+  expect_lines err "Analysis started at: $TS" "$(re "Can't evaluate $work/missing.img size, skipping")" \
+    "$(re "Over 95% of the samples read from the device ($sparse$VERY_EMPTY_TAIL")"
+
+  # CSV: one line per kept device, the one below the target marked, then the totals, which
+  # hold the full device only.
+  local csv=()
+  mapfile -t csv < out.csv
+  [[ ${#csv[@]} == 7 ]] || { fail "batch CSV has ${#csv[@]} lines: $(cat out.csv)"; return; }
+  [[ ${csv[0]} == "$CSV_HEADER" && -z ${csv[3]} && -z ${csv[4]} && ${csv[5]} == "Summary:" ]] ||
+    fail "batch CSV layout: $(cat out.csv)"
+  local f s t
+  IFS=, read -r -a f <<< "${csv[1]}"
+  IFS=, read -r -a s <<< "${csv[2]}"
+  IFS=, read -r -a t <<< "${csv[6]}"
+  [[ ${f[1]} == "$full" && ${f[0]} =~ ^[0-9]+$ && ${f[0]} -ge 100 && ${f[2]} == 0.062 && ${f[6]} == 0.000 ]] ||
+    fail "full device line: ${csv[1]}"
+  [[ ${f[8]} == "$(accuracy "${f[0]}")" ]] || fail "full device accuracy ${f[8]} for ${f[0]} samples"
+  [[ ${s[1]} == "$sparse" && ${s[0]} =~ ^[0-9]+\*\*$ && ${s[2]} == 0.250 ]] || fail "sparse device line: ${csv[2]}"
+  awk -v t="${s[6]}" 'BEGIN { exit !(t > 95) }' || fail "sparse device thin-provisioning savings ${s[6]}"
+  [[ ${t[0]} == Total && ${t[1]} == "1 Device" && ${t[8]} == N/A ]] || fail "total line: ${csv[6]}"
+  local i
+  for i in 2 3 4 5 6 7; do
+    near "${t[i]}" "${f[i]}" 0.0011 || fail "total field $((i + 1)) ${t[i]} differs from the full device's ${f[i]}"
+  done
+
+  # Console: the table header, both devices, the separator and the total row.
+  local lines=()
+  mapfile -t lines < out
+  [[ ${#lines[@]} == 8 ]] || { fail "batch table has ${#lines[@]} lines: $(cat out)"; return; }
+  local header=()
+  mapfile -t header < <(table_header "$width")
+  [[ -z ${lines[0]} && ${lines[1]} == "${header[0]}" && ${lines[2]} == "${header[1]}" &&
+     ${lines[3]} == "${header[2]}" && ${lines[6]} == "${header[2]}" ]] || fail "batch table frame: $(cat out)"
+  check_row "${lines[4]}" "${csv[1]}" "$width"
+  [[ ${lines[5]} =~ ^${s[0]%\*\*}\*\*\ +\ \| ]] || fail "sparse row not marked: ${lines[5]}"
+  check_row "${lines[5]}" "${csv[2]}" "$width"
+  [[ ${lines[7]} == "Total        |1 $(printf '%-*s' $((width + 5)) Device)|"* ]] || fail "total row: ${lines[7]}"
+  check_row "${lines[7]}" "${csv[6]}" "$width"
+
+  # Log: the warnings with their line numbers, then per device its summary, then the totals.
+  local n_full=${f[0]} n_sparse=${s[0]%\*\*}
+  expect_line vantrel.log "batch file syntax error (assuming inline comment): (line 5) \"$sparse extra words\""
+  expect_match vantrel.log "^$TS $(re "batch file syntax error: (line 4) \"bogus line\"")$" 1
+  expect_match vantrel.log "^$TS $(re "batch file duplicate entry error: (line 6) \"$full\" is already listed")$" 1
+  expect_match vantrel.log "^$TS $(re "Can't evaluate \"$work/missing.img\" size, skipping")$" 1
+  expect_match vantrel.log "^$TS $(re "Over 95% of the samples read from the device ($sparse$VERY_EMPTY_TAIL")$" 1
+  expect_match vantrel.log "^$TS Random seed: [0-9]+$" 2
+  grep -vE "^($TS )?(batch file|Can't evaluate|Over 95%|Random seed|Analysis started|starting Orvane)" vantrel.log > tail.log
+  expect_lines tail.log "$(re "Summarize device $full:")" \
+    "$TS Number of non-zeroblocks: $n_full Number of zeroblocks: 0 Total blocks: $n_full" \
+    "$TS Device size \\(bytes\\) 67108864" "$TS End of run " \
+    "$(re "Summarize device $sparse:")" \
+    "$TS Number of non-zeroblocks: $n_sparse Number of zeroblocks: [0-9]+ Total blocks: [0-9]+" \
+    "$TS Device size \\(bytes\\) 268435456" "$TS End of run " \
+    "Summarize total 1 devices" \
+    "$TS Number of non-zeroblocks: $n_full Number of zeroblocks: 0 Total blocks: $n_full" \
+    "$TS Device size \\(bytes\\) 67108864" "$TS End of run " "Finished vantrel"
+  ! grep -q other.img out err || fail "-d was used although --config was given"
+  expect_match vantrel.log other.img 1  # only in the start line
+}
+
+test_reproducible_seed() {
+  make_image dev.img 64
+  put dev.img 0 256 text
+  put dev.img 512 256 random
+  put dev.img 768 256 numbers
+  # Without -Q the seed is logged; -Q with that seed repeats the run's figures.
+  run -s VRT -d dev.img -p 1 -t 100 -c first.csv
+  expect_status 0 "run with the clock's seed"
+  local seed
+  seed=$(sed -nE "s|^$TS Random seed: ([0-9]+)$|\\1|p" vantrel.log)
+  [[ -n $seed ]] || { fail "no seed logged"; return; }
+  run -s VRT -d dev.img -p 1 -t 100 -c second.csv -Q "$seed"
+  expect_status 0 "run with -Q"
+  cmp -s first.csv second.csv || fail "-Q $seed did not repeat the figures: $(cat first.csv second.csv)"
+  expect_no_line vantrel.log "Random seed: $seed"
+  expect_match vantrel.log "Random seed" 0
+}
+
+test_exhaustive_reads_every_block() {
+  make_image dev.img 8
+  put dev.img 0 10 text
+  put dev.img 60 10 random
+  put dev.img 100 3 numbers
+  run -s VRT -d dev.img -p 3 -e --loglevel 5
+  expect_status 0 "exhaustive run"
+  expect_match err "Over 95%" 0
+  local expected got
+  expected=$(seq 0 $BLOCK $((127 * BLOCK)))
+  got=$(sed -nE 's/^.* threadid: [0-2] read_location ([0-9]+) read_done rc -?[0-9]+ $/\1/p' vantrel.log | sort -nu)
+  [[ $got == "$expected" ]] || fail "exhaustive run did not read every block once or more: $(echo "$got" | wc -l) of 128"
+}
+
+test_all_zero_device() {
+  make_image dev.img 256
+  run -s VRT -d dev.img -p 2
+  expect_status 0 "all-zero device"
+  expect_text out ""
+  expect_lines err "Analysis started at: $TS" "$(re "Over 95% of the samples read from the device (dev.img$VERY_EMPTY_TAIL")"
+  expect_match vantrel.log "^$TS $(re "Over 95% of the samples read from the device (dev.img$VERY_EMPTY_TAIL")$" 1
+  expect_match vantrel.log "^$TS Number of non-zeroblocks: 0 Number of zeroblocks: (340[1-9]|34[1-9][0-9]) Total blocks: [0-9]+$" 1
+}
+
+test_io_error_limit() {
+  make_image dev.img 16
+  put dev.img 0 256 random
+  # 256 blocks: a limit of 2, so 3 failed reads are tolerated and the 4th ends the run.
+  faulty VANTREL_FAULT_FILE=dev.img VANTREL_FAULT_READS=655360-655361,1310720-1310721,1966080-1966081 -- \
+    -s VRT -d dev.img -p 1 -e
+  expect_status 0 "three failed reads"
+  expect_match err "Aborting" 0
+  faulty VANTREL_FAULT_FILE=dev.img VANTREL_FAULT_READS=655360-655361,1310720-1310721,1966080-1966081,2621440-2621441 -- \
+    -s VRT -d dev.img -p 1 -e
+  expect_status 17 "four failed reads"
+  expect_lines err "Analysis started at: $TS" "$(re "$ABORT_1")" "Error reading : 2621440 - Input/output error"
+  expect_lines vantrel.log "$(re "$(start_line -s VRT -d dev.img -p 1 -e)")" "$TS Random seed: [0-9]+" \
+    "Analysis started at: $TS" "$TS $(re "$ABORT_1")" "Error reading : 2621440 - Input/output error" \
+    "Execution terminated"
+
+  # Every read fails: with -I the limit is 5 percent, and the abort message is written once
+  # whatever the number of threads that exceed it.
+  faulty VANTREL_FAULT_FILE=dev.img VANTREL_FAULT_READS=all -- -s VRT -d dev.img -p 4 -I
+  expect_status 17 "every read fails"
+  expect_match err "^$(re "$ABORT_5")$" 1
+  expect_match err "^Error reading : [0-9]+ - Input/output error$"
+  expect_match vantrel.log "^$TS $(re "$ABORT_5")$" 1
+  expect_match vantrel.log "^Execution terminated$" 1
+}
+
+test_device_not_openable() {
+  make_image dev.img 16
+  put dev.img 0 16 text
+  # The size is read through the first open; the sampler threads' opens fail.
+  faulty VANTREL_FAULT_FILE=dev.img VANTREL_FAULT_OPENS_FROM=2 -- -s VRT -d dev.img -p 1
+  # Not a success: the run ends as for a device that cannot be read.
+  expect_status 15 "device not openable by the sampler threads"
+  expect_match err "^Error opening : dev.img - Permission denied$" 1
+  expect_match vantrel.log "^Error opening : dev.img - Permission denied$" 1
+  expect_match vantrel.log "^Execution terminated$" 1
+}
+
+test_csv_not_creatable() {
+  make_image dev.img 16
+  put dev.img 0 256 random
+  run -s VRT -d dev.img -p 1 -t 20 -c nodir/out.csv
+  expect_status 10 "CSV file not creatable"
+  local message="cannot create csv filenodir/out.csv"
+  [[ "$(tail -c ${#message} err)" == "$message" ]] || fail "CSV message: $(cat err)"
+  expect_match vantrel.log "cannot create" 0
+  expect_match vantrel.log "^Execution terminated$" 1
+}
+
+test_engine_memory() {
+  [[ -n ${FAULT_MALLOC_LIB:-} ]] || { echo "needs a build without sanitizers"; exit 77; }
+  make_image dev.img 16
+  put dev.img 0 16 text
+  PRELOAD=$FAULT_MALLOC_LIB faulty VANTREL_FAULT_MALLOC_MIN=16777216 -- -s VRT -d dev.img -p 50
+  expect_status 26 "engine memory"
+  expect_match err "Cannot allocate" 0
+  expect_match vantrel.log "^Cannot allocate memory for threads$" 1
+  expect_match vantrel.log "^Execution terminated$" 1
+}
+
+name=${1:?test name}
+if ! declare -F "test_$name" > /dev/null; then
+  echo "no such test: $name" >&2
+  exit 2
+fi
+"test_$name"
+if ((failures > 0)); then
+  echo "$name: $failures failure(s)" >&2
+  exit 1
+fi
+echo "$name: passed"

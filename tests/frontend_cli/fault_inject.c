@@ -1,0 +1,200 @@
+/* fault_inject.c - an LD_PRELOAD library that makes chosen opens, reads and allocations of the
+ * program under test fail, so that its error paths run against real system calls.
+ *
+ * Settings, read from the environment at the first intercepted call:
+ *   VANTREL_FAULT_FILE        path (exactly as the program opens it) whose opens and reads fail
+ *   VANTREL_FAULT_READS       byte ranges "start-end,start-end" (end exclusive) or "all": a read
+ *                             of that file starting inside a range fails with EIO
+ *   VANTREL_FAULT_OPENS_FROM  n: the n-th and every later open of that file fails with EACCES
+ *   VANTREL_FAULT_MALLOC_MIN  bytes: every allocation of at least that size fails (plain builds
+ *                             only; a sanitizer's allocator must not be replaced)
+ */
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdarg.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#define MAX_FDS 65536
+#define MAX_RANGES 64
+
+static int configured;
+static const char *faultFile;
+static uint64_t rangeStart[MAX_RANGES], rangeEnd[MAX_RANGES];
+static int rangeCount;
+static long opensFrom;
+static size_t mallocMin;
+static int openCount;
+static unsigned char trackedFd[MAX_FDS];
+
+static void configure(void)
+{
+    if (__atomic_load_n(&configured, __ATOMIC_ACQUIRE)) return;
+    faultFile = getenv("VANTREL_FAULT_FILE");
+    const char *reads = getenv("VANTREL_FAULT_READS");
+    if (reads && strcmp(reads, "all") == 0) {
+        rangeStart[0] = 0;
+        rangeEnd[0] = UINT64_MAX;
+        rangeCount = 1;
+    } else if (reads) {
+        const char *p = reads;
+        while (*p && rangeCount < MAX_RANGES) {
+            char *end;
+            rangeStart[rangeCount] = strtoull(p, &end, 10);
+            if (*end != '-') break;
+            rangeEnd[rangeCount] = strtoull(end + 1, &end, 10);
+            rangeCount++;
+            if (*end != ',') break;
+            p = end + 1;
+        }
+    }
+    const char *from = getenv("VANTREL_FAULT_OPENS_FROM");
+    opensFrom = from ? atol(from) : 0;
+    const char *min = getenv("VANTREL_FAULT_MALLOC_MIN");
+    mallocMin = min ? (size_t)strtoull(min, 0, 10) : 0;
+    __atomic_store_n(&configured, 1, __ATOMIC_RELEASE);
+}
+
+/* The next definition of `name` after this library, looked up once into *slot. */
+static void *next(void **slot, const char *name)
+{
+    void *real = __atomic_load_n(slot, __ATOMIC_ACQUIRE);
+    if (!real) {
+        real = dlsym(RTLD_NEXT, name);
+        __atomic_store_n(slot, real, __ATOMIC_RELEASE);
+    }
+    return real;
+}
+#define NEXT(type, name) ({ static void *slot_; (type)next(&slot_, name); })
+
+static int isFaultFile(const char *path)
+{
+    configure();
+    return faultFile && path && strcmp(path, faultFile) == 0;
+}
+
+/* Counts an open of the fault file; non-zero when this open must fail. */
+static int openMustFail(const char *path)
+{
+    if (!isFaultFile(path)) return 0;
+    const int n = __atomic_add_fetch(&openCount, 1, __ATOMIC_SEQ_CST);
+    if (opensFrom > 0 && n >= opensFrom) {
+        errno = EACCES;
+        return 1;
+    }
+    return 0;
+}
+
+static int track(const char *path, int fd)
+{
+    if (fd >= 0 && fd < MAX_FDS && isFaultFile(path)) __atomic_store_n(&trackedFd[fd], 1, __ATOMIC_SEQ_CST);
+    return fd;
+}
+
+static int readMustFail(int fd, off_t offset)
+{
+    if (fd < 0 || fd >= MAX_FDS || !__atomic_load_n(&trackedFd[fd], __ATOMIC_SEQ_CST)) return 0;
+    if (offset < 0) return 0;
+    for (int i = 0; i < rangeCount; i++) {
+        if ((uint64_t)offset >= rangeStart[i] && (uint64_t)offset < rangeEnd[i]) {
+            errno = EIO;
+            return 1;
+        }
+    }
+    return 0;
+}
+
+static mode_t modeArgument(int flags, va_list args)
+{
+    return (flags & (O_CREAT | O_TMPFILE)) ? (mode_t)va_arg(args, int) : 0;
+}
+
+#define DEFINE_OPEN(name)                                                          \
+    int name(const char *path, int flags, ...)                                     \
+    {                                                                              \
+        va_list args;                                                              \
+        va_start(args, flags);                                                     \
+        const mode_t mode = modeArgument(flags, args);                             \
+        va_end(args);                                                              \
+        if (openMustFail(path)) return -1;                                         \
+        int (*real)(const char *, int, ...) = NEXT(int (*)(const char *, int, ...), #name); \
+        return track(path, real(path, flags, mode));                               \
+    }
+DEFINE_OPEN(open)
+DEFINE_OPEN(open64)
+
+#define DEFINE_OPENAT(name)                                                        \
+    int name(int dir, const char *path, int flags, ...)                            \
+    {                                                                              \
+        va_list args;                                                              \
+        va_start(args, flags);                                                     \
+        const mode_t mode = modeArgument(flags, args);                             \
+        va_end(args);                                                              \
+        if (openMustFail(path)) return -1;                                         \
+        int (*real)(int, const char *, int, ...) = NEXT(int (*)(int, const char *, int, ...), #name); \
+        return track(path, real(dir, path, flags, mode));                          \
+    }
+DEFINE_OPENAT(openat)
+DEFINE_OPENAT(openat64)
+
+#define DEFINE_FOPEN(name)                                                         \
+    FILE *name(const char *path, const char *mode)                                 \
+    {                                                                              \
+        if (openMustFail(path)) return NULL;                                       \
+        FILE *(*real)(const char *, const char *) = NEXT(FILE * (*)(const char *, const char *), #name); \
+        FILE *file = real(path, mode);                                             \
+        if (file) track(path, fileno(file));                                       \
+        return file;                                                               \
+    }
+DEFINE_FOPEN(fopen)
+DEFINE_FOPEN(fopen64)
+
+ssize_t read(int fd, void *buffer, size_t count)
+{
+    configure();
+    ssize_t (*real)(int, void *, size_t) = NEXT(ssize_t (*)(int, void *, size_t), "read");
+    if (rangeCount > 0) {
+        off_t (*realSeek)(int, off_t, int) = NEXT(off_t (*)(int, off_t, int), "lseek");
+        if (readMustFail(fd, realSeek(fd, 0, SEEK_CUR))) return -1;
+    }
+    return real(fd, buffer, count);
+}
+
+#define DEFINE_PREAD(name)                                                         \
+    ssize_t name(int fd, void *buffer, size_t count, off_t offset)                 \
+    {                                                                              \
+        configure();                                                               \
+        if (readMustFail(fd, offset)) return -1;                                   \
+        ssize_t (*real)(int, void *, size_t, off_t) = NEXT(ssize_t (*)(int, void *, size_t, off_t), #name); \
+        return real(fd, buffer, count, offset);                                    \
+    }
+DEFINE_PREAD(pread)
+DEFINE_PREAD(pread64)
+
+int close(int fd)
+{
+    if (fd >= 0 && fd < MAX_FDS) __atomic_store_n(&trackedFd[fd], 0, __ATOMIC_SEQ_CST);
+    int (*real)(int) = NEXT(int (*)(int), "close");
+    return real(fd);
+}
+
+#ifdef VANTREL_FAULT_MALLOC
+/* glibc's own allocator entry points: calling them avoids dlsym, which allocates itself. */
+extern void *__libc_malloc(size_t size);
+
+void *malloc(size_t size)
+{
+    configure();
+    if (mallocMin > 0 && size >= mallocMin) {
+        errno = ENOMEM;
+        return NULL;
+    }
+    return __libc_malloc(size);
+}
+#endif
