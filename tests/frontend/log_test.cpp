@@ -4,9 +4,9 @@
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <cstdio>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <unistd.h>
 #include <vector>
 
@@ -14,7 +14,17 @@
 
 namespace {
 
-const char *const kStampPattern = "[0-3][0-9]/[01][0-9]/[0-9]{4} [0-2][0-9]:[0-5][0-9]:[0-6][0-9]\\.[0-9]{6}";
+// Whether `line` is a timestamp ("08/12/2024 19:21:05.123456") followed by `rest`.
+bool isStamped(const std::string &line, const std::string &rest)
+{
+    const std::string shape = "00/00/0000 00:00:00.000000";
+    if (line.size() != shape.size() + rest.size()) return false;
+    for (size_t i = 0; i < shape.size(); ++i) {
+        const bool digit = line[i] >= '0' && line[i] <= '9';
+        if (shape[i] == '0' ? !digit : line[i] != shape[i]) return false;
+    }
+    return line.compare(shape.size(), std::string::npos, rest) == 0;
+}
 
 std::vector<std::string> drainLog()
 {
@@ -39,7 +49,8 @@ TEST(LogTest, TimestampHasDayMonthYearAndMicroseconds)
     EXPECT_EQ(formatTimestamp(time), "08/12/2024 19:21:05.123456");
     const ptime midnight(boost::gregorian::date(2025, 1, 31), microseconds(7));
     EXPECT_EQ(formatTimestamp(midnight), "31/01/2025 00:00:00.000007");
-    EXPECT_TRUE(std::regex_match(timestampText(), std::regex(kStampPattern)));
+    EXPECT_TRUE(isStamped(timestampText(), ""));
+    EXPECT_FALSE(isStamped("8/12/2024 19:21:05.123456", ""));
 }
 
 TEST(LogTest, LevelRuleDecidesQueueAndStandardError)
@@ -65,8 +76,7 @@ TEST(LogTest, LevelRuleDecidesQueueAndStandardError)
         EXPECT_EQ(err, c.onStandardError ? "Random seed: 42\n" : "");
         ASSERT_EQ(lines.size(), c.queued ? 1u : 0u);
         if (c.queued) {
-            EXPECT_TRUE(std::regex_match(lines[0], std::regex(std::string(kStampPattern) + " Random seed: 42")))
-                << lines[0];
+            EXPECT_TRUE(isStamped(lines[0], " Random seed: 42")) << lines[0];
         }
     }
     // Lines queued directly keep their text as it stands.
@@ -116,21 +126,22 @@ TEST(LogTest, LoggerThreadAndRunEndWriteTheFileInOrder)
     EXPECT_FALSE(logFileIsOpen());
     writeRunEnd(nullptr);  // a closed log is left alone
 
-    const std::string stamp = kStampPattern;
-    const std::vector<std::string> lines = readLines(path);
-    const std::vector<std::string> expected = {
-        "starting line",
-        stamp + " Random seed: 7",
-        "Summarize device /dev/sdb:",
-        stamp + " Number of non-zeroblocks: 3400 Number of zeroblocks: 600 Total blocks: 4000",
-        stamp + " Device size \\(bytes\\) 1000000",
-        stamp + " End of run ",
-        "Finished vantrel",
-        "Execution terminated",
+    // (stamped, text) per line.
+    const std::vector<std::pair<bool, std::string>> expected = {
+        {false, "starting line"},
+        {true, " Random seed: 7"},
+        {false, "Summarize device /dev/sdb:"},
+        {true, " Number of non-zeroblocks: 3400 Number of zeroblocks: 600 Total blocks: 4000"},
+        {true, " Device size (bytes) 1000000"},
+        {true, " End of run "},
+        {false, "Finished vantrel"},
+        {false, "Execution terminated"},
     };
+    const std::vector<std::string> lines = readLines(path);
     ASSERT_EQ(lines.size(), expected.size());
     for (size_t i = 0; i < lines.size(); ++i) {
-        EXPECT_TRUE(std::regex_match(lines[i], std::regex(expected[i]))) << "line " << i << ": " << lines[i];
+        const auto &[stamped, text] = expected[i];
+        EXPECT_TRUE(stamped ? isStamped(lines[i], text) : lines[i] == text) << "line " << i << ": " << lines[i];
     }
     std::remove(path.c_str());
     rmdir(dir);
