@@ -205,7 +205,9 @@ int main(int argc, char **argv)
 
         sampleDevice(runCalculations, deviceCount);
 
-        if (runCalculations->sizeGB != 0 && runCalculations->compressedGB != 0) {
+        // Without any sample the figures are not numbers: such a device has no result.
+        const bool sampled = runCalculations->nonZeroBlocks + runCalculations->zeroBlocks > 0;
+        if (sampled && runCalculations->sizeGB != 0 && runCalculations->compressedGB != 0) {
             if (runCalculations->nonZeroBlocks >= int64_t(settings.maxNumSamples)) {
                 *totalCalculations += *runCalculations;
                 finaliseTotals(totalCalculations);
