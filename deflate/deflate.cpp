@@ -82,7 +82,10 @@ void writeStreamHeader(deflate_state* s) {
         for (uint8_t b : header) put_byte(s, b);
         strm->adler = 0;
     } else {
-        unsigned header = (Z_DEFLATED + ((s->w_bits - 8) << 4)) << 8;
+        // The special modes refer back across their whole 32 KiB side window whatever the
+        // window bits, so their header declares that window.
+        const unsigned bits = s->mode != 0 ? 15 : s->w_bits;
+        unsigned header = (Z_DEFLATED + ((bits - 8) << 4)) << 8;
         header += 31 - (header % 31);
         putShortMSB(s, header);
         strm->adler = 1;
