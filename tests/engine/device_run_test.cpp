@@ -1,0 +1,148 @@
+// Whole devices served from memory by several sampler threads, as a front end serves them.
+#include <cmath>
+
+#include "engine_fixture.h"
+
+namespace vantrel::testing {
+namespace {
+
+constexpr size_t MiB = 1 << 20;
+
+double nonZeroFraction(const EngineResult &r, uint64_t deviceBytes) { return double(r.nonZeroSectors) * 512 / deviceBytes; }
+double ratio(const EngineResult &r) { return r.nonZeroSectors ? double(r.compressedSectors) / r.nonZeroSectors : 0; }
+
+struct DeviceCase {
+    const char *name;
+    std::vector<Region> regions;
+    uint32_t engineType;
+    int32_t status;
+    double nonZeroLow, nonZeroHigh;  // expected share of non-zero data
+    // Expected compressed / non-zero. Samples other contexts still hold open when the target is
+    // reached are counted but never measured, so a ratio may fall up to 3/200 below the data's.
+    double ratioLow, ratioHigh;
+};
+
+TEST_F(EngineTest, WholeDevicesGiveTheExpectedEstimates)
+{
+    const DeviceCase cases[] = {
+        {"all zero", {{ContentKind::zero, 16 * MiB}}, ENGINE_TYPE_7_3, ENGINE_STATUS_EARLY_STOP, 0, 0, 0, 0},
+        {"all random", {{ContentKind::random, 16 * MiB}}, ENGINE_TYPE_6_4, ENGINE_STATUS_DONE, 1, 1, 0.985, 1.03},
+        {"text", {{ContentKind::text, 16 * MiB}}, ENGINE_TYPE_7_2, ENGINE_STATUS_DONE, 1, 1, 0.2, 0.7},
+        {"binary records", {{ContentKind::binary, 16 * MiB}}, ENGINE_TYPE_7_3, ENGINE_STATUS_DONE, 1, 1, 0.3, 0.9},
+        {"random, odd size", {{ContentKind::random, 16 * MiB + 1000}}, ENGINE_TYPE_11_6, ENGINE_STATUS_DONE, 1, 1, 0.985, 1.03},
+        {"tiny: three text blocks", {{ContentKind::text, 3 * 65536}}, ENGINE_TYPE_7_1, ENGINE_STATUS_DONE, 1, 1, 0.2, 0.7},
+        {"tiny: less than a block", {{ContentKind::text, 40000}}, ENGINE_TYPE_7_3, ENGINE_STATUS_SHORT_READ, 0, 0, 0, 0},
+    };
+    for (const DeviceCase &dc : cases) {
+        SCOPED_TRACE(dc.name);
+        vantrel::engine::initEngineDefaults();
+        std::vector<uint8_t> image = buildImage(dc.regions);
+        InMemoryDevice device(image);
+        EngineSetup setup = makeSetup(dc.engineType, 4, 0);
+        setup.maxNumSamples = 200;
+        setup.withLog = false;
+        RunOutcome outcome = device.run(setup, 4);
+        EXPECT_EQ(outcome.status, dc.status);
+        if (dc.status == ENGINE_STATUS_SHORT_READ)
+            continue;
+        const uint64_t usable = image.size() / 512 * 512;
+        EXPECT_GE(nonZeroFraction(outcome.result, usable), dc.nonZeroLow - 1e-9);
+        EXPECT_LE(nonZeroFraction(outcome.result, usable), dc.nonZeroHigh + 1e-9);
+        EXPECT_GE(ratio(outcome.result), dc.ratioLow);
+        EXPECT_LE(ratio(outcome.result), dc.ratioHigh);
+        if (dc.status == ENGINE_STATUS_DONE) {
+            EXPECT_GE(outcome.result.nonZeroSamples, 200u);
+            EXPECT_LE(outcome.result.nonZeroSamples, 203u) << "at most one extra sample per other context";
+        } else {
+            EXPECT_EQ(outcome.result.nonZeroSamples, 0u);
+            EXPECT_GT(outcome.result.zeroSamples, 200u);
+        }
+        EXPECT_EQ(outcome.totals.nonZeroSamples, int64_t(outcome.result.nonZeroSamples));
+        EXPECT_EQ(outcome.totals.zeroSamples, int64_t(outcome.result.zeroSamples));
+    }
+}
+
+TEST_F(EngineTest, HalfZeroDeviceIsEstimatedAtHalfItsSize)
+{
+    std::vector<uint8_t> image = alternatingImage(ContentKind::text, 32 * MiB, 1 * MiB);
+    InMemoryDevice device(image);
+    EngineSetup setup = makeSetup(ENGINE_TYPE_7_1, 6, 0);
+    setup.maxNumSamples = 400;
+    RunOutcome outcome = device.run(setup, 3);
+    EXPECT_EQ(outcome.status, ENGINE_STATUS_DONE);
+    EXPECT_NEAR(nonZeroFraction(outcome.result, image.size()), 0.5, 0.1);
+    EXPECT_NEAR(outcome.result.accuracyPercent, 100 * std::sqrt(std::log(2e7) / (2.0 * outcome.result.nonZeroSamples)), 1e-9);
+}
+
+TEST_F(EngineTest, ExhaustivePassCountsEveryBlockButEachRangesLast)
+{
+    // Random blocks are samples of one block, so the counts follow block by block.
+    std::vector<Region> regions;
+    std::vector<bool> isZero;
+    for (int b = 0; b < 203; b++) {
+        bool zero = (b * 7919 % 11) < 4;
+        regions.push_back({zero ? ContentKind::zero : ContentKind::random, 65536});
+        isZero.push_back(zero);
+    }
+    std::vector<uint8_t> image = buildImage(regions);
+    for (uint32_t type : {ENGINE_TYPE_6_4, ENGINE_TYPE_7_3}) {
+        SCOPED_TRACE(type);
+        vantrel::engine::initEngineDefaults();
+        InMemoryDevice device(image);
+        EngineSetup setup = makeSetup(type, 5, 0);
+        setup.exhaustive = true;
+        setup.maxNumSamples = 10;
+        RunOutcome outcome = device.run(setup, 4);
+        EXPECT_EQ(outcome.status, ENGINE_STATUS_DONE);
+        // Ranges of 40 blocks, the last one 43; each range's last block is not counted.
+        uint64_t zeros = 0, nonZeros = 0;
+        for (int c = 0; c < 5; c++) {
+            int first = c * 40, end = c == 4 ? 203 : first + 40;
+            for (int b = first; b < end - 1; b++)
+                (isZero[b] ? zeros : nonZeros)++;
+        }
+        EXPECT_EQ(outcome.result.zeroSamples, zeros);
+        EXPECT_EQ(outcome.result.nonZeroSamples, nonZeros);
+        EXPECT_EQ(outcome.reads, 203u);
+    }
+}
+
+// Sampling and an exhaustive pass of the same engine type agree within the sampling run's
+// reported accuracy, on the share of non-zero data and on its compressed fraction.
+class SamplingAgreesWithExhaustive : public EngineTest, public ::testing::WithParamInterface<uint32_t> {};
+
+TEST_P(SamplingAgreesWithExhaustive, WithinTheReportedAccuracy)
+{
+    const std::vector<Region> layout = {
+        {ContentKind::text, 3 * MiB},   {ContentKind::zero, 2 * MiB},   {ContentKind::binary, 3 * MiB},
+        {ContentKind::random, 2 * MiB}, {ContentKind::pattern, 2 * MiB}, {ContentKind::zero, 1 * MiB},
+        {ContentKind::text, 3 * MiB},
+    };
+    std::vector<uint8_t> image = buildImage(layout, 7);
+    InMemoryDevice device(image);
+
+    EngineSetup setup = makeSetup(GetParam(), 4, 0);
+    setup.maxNumSamples = 400;
+    setup.withLog = false;
+    setup.withEvents = false;
+    RunOutcome sampled = device.run(setup, 4);
+    ASSERT_EQ(sampled.status, ENGINE_STATUS_DONE);
+
+    vantrel::engine::initEngineDefaults();
+    setup.exhaustive = true;
+    RunOutcome exhaustive = device.run(setup, 4);
+    ASSERT_EQ(exhaustive.status, ENGINE_STATUS_DONE);
+
+    const double accuracy = sampled.result.accuracyPercent / 100;
+    EXPECT_NEAR(nonZeroFraction(sampled.result, image.size()), nonZeroFraction(exhaustive.result, image.size()), accuracy);
+    EXPECT_NEAR(ratio(sampled.result), ratio(exhaustive.result), accuracy);
+    // The known content: 13 of 16 MiB are non-zero.
+    EXPECT_NEAR(nonZeroFraction(exhaustive.result, image.size()), 13.0 / 16, 0.02);
+}
+
+INSTANTIATE_TEST_SUITE_P(DeflateTypes, SamplingAgreesWithExhaustive,
+                         ::testing::Values(ENGINE_TYPE_6_4, ENGINE_TYPE_7_1, ENGINE_TYPE_7_2, ENGINE_TYPE_7_3,
+                                           ENGINE_TYPE_11_6));
+
+}  // namespace
+}  // namespace vantrel::testing

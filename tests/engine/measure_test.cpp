@@ -1,0 +1,161 @@
+// Deflate measurement: caps, credits, the unit boundary, the hint and the output itself.
+#include <algorithm>
+
+#include "engine/incompressibility_check.h"
+#include "engine_fixture.h"
+#include "inflate_oracle.h"
+
+namespace vantrel::testing {
+namespace {
+
+using vantrel::engine::engineState;
+using vantrel::engine::IncompressibilityCheck;
+using vantrel::engine::noGainInput;
+using vantrel::engine::ThreadContext;
+
+TEST_F(EngineTest, InputCapEndsASampleWithAFullBuffer)
+{
+    EngineSetup setup = makeSetup(ENGINE_TYPE_6_4, 1, 1 << 30);
+    ManualRun run(setup, allOf(ContentKind::pattern));
+    ManualDevice &device = run.device;
+    while (Recorder::events().empty())
+        ASSERT_EQ(device.answer(0), 0);
+    auto event = Recorder::events()[0];
+    EXPECT_EQ(event.a, 8);
+    EXPECT_EQ(event.c, 491520u);
+    EXPECT_EQ(event.d, 32768u);
+    ContextStats stats{};
+    vantrel_get_contextStats(0, &stats);
+    EXPECT_DOUBLE_EQ(stats.ratioSum, 1.0 / 15);
+    EXPECT_EQ(stats.inputBytes, 491520u);
+    EXPECT_EQ(stats.compressedBytes, 32768u);
+}
+
+TEST(TwoStreamCreditTest, NoGainSamplesGetTheAdjustedInput)
+{
+    EXPECT_EQ(noGainInput(32768, 32768), 32125u);
+    EXPECT_EQ(noGainInput(20000, 32768), 19758u);
+}
+
+TEST_F(EngineTest, TwoStreamIncompressibleSampleIsCreditedWithTheAdjustment)
+{
+    EngineSetup setup = makeSetup(ENGINE_TYPE_7_3, 1, 1 << 30);
+    ManualRun run(setup, allOf(ContentKind::random));
+    ManualDevice &device = run.device;
+    ASSERT_EQ(device.answer(0), 0);
+    auto events = Recorder::events();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].code, uint32_t(STATS_EVENT_TWO_STREAM_SAMPLE));
+    EXPECT_EQ(events[0].d, 32768u);
+    EXPECT_LT(events[0].c, 32768u);
+    ContextStats stats{};
+    vantrel_get_contextStats(0, &stats);
+    // The credited input gives a ratio of the raw ratio plus 0.02, to single precision.
+    EXPECT_NEAR(stats.ratioSum, 32768.0 / events[0].c, 1e-12);
+    EXPECT_GT(stats.ratioSum, 1.02);
+}
+
+TEST_F(EngineTest, UnitBoundaryEndsASampleOnTheUnitsLastBlock)
+{
+    // Exhaustive ranges place the sample starts: block 1023 ends after its last piece, a sample
+    // from block 1022 runs on past block 1024.
+    struct Case {
+        uint64_t firstBlock;
+        int32_t spans;
+    };
+    for (Case uc : {Case{1023, 1}, Case{1022, 8}}) {
+        SCOPED_TRACE(uc.firstBlock);
+        vantrel::engine::initEngineDefaults();
+        Recorder::clear();
+        EngineSetup setup = makeSetup(ENGINE_TYPE_6_4, 1, 2048ULL * 65536);
+        setup.exhaustive = true;
+        EngineSession session(setup);
+        vantrel_threads_params(0, int64_t(uc.firstBlock * 65536), int64_t(2048ULL * 65536));
+        ManualDevice device(setup.deviceBytes, allOf(ContentKind::pattern));
+        EngineResult result{};
+        session.start(&result);
+        while (Recorder::events().empty())
+            ASSERT_EQ(device.answer(0), 0);
+        auto event = Recorder::events()[0];
+        EXPECT_EQ(event.b, uc.firstBlock);
+        EXPECT_EQ(event.a, uc.spans);
+        EXPECT_EQ(event.d, 32768u);
+    }
+}
+
+TEST(IncompressibilityCheckTest, Verdicts)
+{
+    std::vector<uint8_t> zeros(32768, 0), counting(32768), random(32768);
+    for (size_t i = 0; i < counting.size(); i++)
+        counting[i] = uint8_t(i);
+    IncompressibilityCheck check;
+    EXPECT_EQ(check.isIncompressible(zeros.data(), 32768), 0u);
+    EXPECT_DOUBLE_EQ(IncompressibilityCheck::byteEntropy(zeros.data(), 32768), 0.0);
+    EXPECT_EQ(check.isIncompressible(counting.data(), 32768), 0u);
+    EXPECT_DOUBLE_EQ(IncompressibilityCheck::byteEntropy(counting.data(), 32768), 8.0);
+
+    int incompressible = 0;
+    for (uint64_t seed = 1; seed <= 50; seed++) {
+        fillContent(ContentKind::random, random.data(), random.size(), seed);
+        incompressible += check.isIncompressible(random.data(), 32768) == 2;
+        EXPECT_EQ(check.verdict, check.isIncompressible(random.data(), 32768));
+        EXPECT_EQ(check.isIncompressible(random.data(), 4095), 0u);
+    }
+    EXPECT_GE(incompressible, 48);
+    fillContent(ContentKind::text, random.data(), random.size(), 3);
+    EXPECT_EQ(check.isIncompressible(random.data(), 32768), 0u);
+}
+
+// The measured output is a zlib stream: the system's inflate must give back exactly the bytes
+// the sample was credited with, in device order, skipped zero blocks left out.
+TEST_F(EngineTest, MeasuredOutputDecodesToTheCreditedInput)
+{
+    const auto kindOf = [](uint64_t b) { return b % 3 == 1 ? ContentKind::zero : ContentKind::text; };
+    for (uint32_t type : {ENGINE_TYPE_6_4, ENGINE_TYPE_7_1, ENGINE_TYPE_7_2, ENGINE_TYPE_7_3, ENGINE_TYPE_11_6}) {
+        SCOPED_TRACE(type);
+        vantrel::engine::initEngineDefaults();
+        Recorder::clear();
+        EngineSetup setup = makeSetup(type, 1, 1 << 30);
+        EngineSession session(setup);
+        ContentSource source = blockSource(kindOf);
+        ManualDevice device(setup.deviceBytes, source);
+        EngineResult result{};
+        session.start(&result);
+        // Start a sample on a text block, then serve until it ends.
+        while (kindOf(device.request(0).sector / 128) == ContentKind::zero)
+            ASSERT_EQ(device.answer(0), 0);
+        while (Recorder::events().empty())
+            ASSERT_EQ(device.answer(0), 0);
+        auto event = Recorder::events()[0];
+        ASSERT_GT(event.c, 0u);
+
+        std::vector<uint8_t> expected, block(65536);
+        for (uint64_t b = event.b; expected.size() < event.c + 65536; b++) {
+            if (kindOf(b) == ContentKind::zero)
+                continue;
+            source(b * 65536, block.data(), block.size());
+            expected.insert(expected.end(), block.begin(), block.end());
+        }
+        // Only what the library wrote is output: type 116 may leave the buffer's tail unused.
+        const ThreadContext &context = engineState.contexts[0];
+        const uint8_t *output = context.workArea;
+        const size_t written = size_t(context.stream.next_out - output);
+        ASSERT_LE(written, 32768u);
+        EXPECT_EQ(output[0], 0x78);
+        EXPECT_EQ(output[1], 0x01);
+        std::vector<uint8_t> decoded = inflatePrefix(output, written);
+        ASSERT_GE(decoded.size(), event.c);
+        EXPECT_LE(decoded.size(), event.c + 258);
+        // Type 116 starts at a random offset within the first 64 KiB.
+        size_t offset = 0;
+        if (type == ENGINE_TYPE_11_6)
+            offset = size_t(std::search(expected.begin(), expected.end(), decoded.begin(), decoded.begin() + 4096) -
+                            expected.begin());
+        ASSERT_LE(offset, 65536u);
+        ASSERT_LE(offset + decoded.size(), expected.size());
+        EXPECT_TRUE(std::equal(decoded.begin(), decoded.end(), expected.begin() + offset));
+    }
+}
+
+}  // namespace
+}  // namespace vantrel::testing
