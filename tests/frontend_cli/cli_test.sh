@@ -97,6 +97,13 @@ expect_match() {
   fi
 }
 
+# expect_occurrences file text count: how often the fixed text occurs, wherever it stands.
+expect_occurrences() {
+  local n
+  n=$(grep -oF -- "$2" "$1" | wc -l)
+  [[ $n == "$3" ]] || fail "$1 holds '$2' $n times, expected $3"
+}
+
 # re text: the text as an extended regex that matches it literally.
 re() { printf '%s' "$1" | sed 's/[][\.*^$+?(){}|/]/\\&/g'; }
 
@@ -542,7 +549,8 @@ test_all_zero_device() {
   run -s VRT -d dev.img -p 2
   expect_status 0 "all-zero device"
   expect_text out ""
-  expect_lines err "Analysis started at: $TS" "$(re "Over 95% of the samples read from the device (dev.img$VERY_EMPTY_TAIL")"
+  expect_occurrences err "Analysis started at: " 1
+  expect_occurrences err "Over 95% of the samples read from the device (dev.img$VERY_EMPTY_TAIL" 1
   expect_match vantrel.log "^$TS $(re "Over 95% of the samples read from the device (dev.img$VERY_EMPTY_TAIL")$" 1
   expect_match vantrel.log "^$TS Number of non-zeroblocks: 0 Number of zeroblocks: (340[1-9]|34[1-9][0-9]) Total blocks: [0-9]+$" 1
 }
@@ -558,7 +566,9 @@ test_io_error_limit() {
   faulty VANTREL_FAULT_FILE=dev.img VANTREL_FAULT_READS=655360-655361,1310720-1310721,1966080-1966081,2621440-2621441 -- \
     -s VRT -d dev.img -p 1 -e
   expect_status 17 "four failed reads"
-  expect_lines err "Analysis started at: $TS" "$(re "$ABORT_1")" "Error reading : 2621440 - Input/output error"
+  expect_occurrences err "$ABORT_1" 1
+  expect_occurrences err "Error reading : 2621440 - Input/output error" 1
+  expect_match err . 3
   expect_lines vantrel.log "$(re "$(start_line -s VRT -d dev.img -p 1 -e)")" "$TS Random seed: [0-9]+" \
     "Analysis started at: $TS" "$TS $(re "$ABORT_1")" "Error reading : 2621440 - Input/output error" \
     "Execution terminated"
@@ -567,8 +577,9 @@ test_io_error_limit() {
   # whatever the number of threads that exceed it.
   faulty VANTREL_FAULT_FILE=dev.img VANTREL_FAULT_READS=all -- -s VRT -d dev.img -p 4 -I
   expect_status 17 "every read fails"
-  expect_match err "^$(re "$ABORT_5")$" 1
-  expect_match err "^Error reading : [0-9]+ - Input/output error$"
+  # Several threads may write to the standard error stream at once; count the texts.
+  expect_occurrences err "$ABORT_5" 1
+  expect_match err "Error reading : [0-9]+ - Input/output error"
   expect_match vantrel.log "^$TS $(re "$ABORT_5")$" 1
   expect_match vantrel.log "^Execution terminated$" 1
 }
@@ -580,7 +591,7 @@ test_device_not_openable() {
   faulty VANTREL_FAULT_FILE=dev.img VANTREL_FAULT_OPENS_FROM=2 -- -s VRT -d dev.img -p 1
   # Not a success: the run ends as for a device that cannot be read.
   expect_status 15 "device not openable by the sampler threads"
-  expect_match err "^Error opening : dev.img - Permission denied$" 1
+  expect_occurrences err "Error opening : dev.img - Permission denied" 1
   expect_match vantrel.log "^Error opening : dev.img - Permission denied$" 1
   expect_match vantrel.log "^Execution terminated$" 1
 }
