@@ -29,10 +29,10 @@ void CodeBook::buildCode(const std::vector<uint32_t>& lengths, std::vector<uint3
     for (std::size_t s = 0; s < lengths.size(); ++s) codes[s] = next[lengths[s]]++;
 }
 
-uint32_t CodeBook::selectBook(const std::vector<Token>& tokens, uint32_t* book) const {
+uint32_t CodeBook::selectBook(const Token* tokens, std::size_t count, uint32_t* book) const {
     std::vector<uint32_t> litLenCounts;
     std::vector<uint32_t> distCounts;
-    deflate.histogram(tokens, litLenCounts, distCounts);
+    deflate.histogram(tokens, count, litLenCounts, distCounts);
 
     uint32_t bestCost = std::numeric_limits<uint32_t>::max();
     uint32_t bestBook = 0;

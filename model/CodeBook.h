@@ -1,6 +1,7 @@
 // Eight canned Huffman code books and the choice of the cheapest one for a token stream.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -21,7 +22,11 @@ public:
     // Prices `tokens` under every book, stores the cheapest book's number (0..7; the later book
     // on a tie) in *book and returns its cost in bits (codes plus extra bits).
     // Thread-safe: uses only local counters and the immutable books.
-    uint32_t selectBook(const std::vector<Token>& tokens, uint32_t* book) const;
+    uint32_t selectBook(const std::vector<Token>& tokens, uint32_t* book) const {
+        return selectBook(tokens.data(), tokens.size(), book);
+    }
+    // The same over `count` tokens at `tokens`.
+    uint32_t selectBook(const Token* tokens, std::size_t count, uint32_t* book) const;
 
     // Code (low `length` bits, most significant first) and code length of a symbol in `book`.
     uint32_t litLenCode(uint32_t book, uint32_t symbol) const { return litLenCodes[book][symbol]; }

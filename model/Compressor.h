@@ -1,7 +1,9 @@
 // Block-compressor model: 4-byte-per-step LZ77 matcher, canned code books and a four-lane packer.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "model/CodeBook.h"
@@ -44,21 +46,18 @@ public:
     static constexpr uint32_t kLanes = 4;
 
 private:
-    // One hash slot of every way: way k holds the four bytes that started at lane k of a step
-    // (`bytes`, in memory order), the position of that step, and the generation of the block
-    // that stored it, which makes the slot valid for that block only.
+    // One hash slot of all four ways: way k keeps the four bytes that started at lane k of a
+    // step, tagged with the block's generation in the upper half (`key`), and that step's
+    // position. A key matches only in the block that stored it, so starting a block
+    // invalidates every slot at once.
     struct HashSlot {
-        uint32_t bytes[kLanes];
+        uint64_t key[kLanes];
         uint32_t position[kLanes];
-        uint32_t generation[kLanes];
     };
 
-    // Runs the matcher into `tokens` (cleared first), reusing its capacity.
-    void matchInto(const uint8_t* block, std::vector<Token>& tokens);
-    // Marks every hash slot invalid for the next block.
-    void invalidateTables();
-    // Looks lane j of the step at `pos` up in the four ways; sets the lane's candidate.
-    void probeLane(uint32_t pos, uint32_t j);
+    static int32_t nearestCopy(const HashSlot& slot, uint64_t key);
+    // Runs the matcher over `block` into `tokenBuffer`; returns the number of tokens.
+    std::size_t matchInto(const uint8_t* block);
 
     const CodeBook* codeBook;
     uint32_t matcherMode;
@@ -67,33 +66,12 @@ private:
     uint8_t fieldOrder;
     uint32_t blockSize;
 
-    // The open match and the one decided by the current step.
-    uint32_t matchSource = 0;
-    uint32_t matchDistance = 0;
-    uint32_t matchLength = 0;
-    uint32_t nextLength = 0;
-    uint32_t nextSource = 0;
-    uint32_t nextDistance = 0;
-    bool nextActive = false;
-    bool matchActive = false;
-
-    // Hash tables: slot h of every way together, so that one lane's probe reads one slot.
     std::vector<HashSlot> hashTables;
     uint32_t generation = 0;
 
-    // Per-step scratch.
-    uint32_t laneHasCandidate[kLanes] = {};
-    uint32_t continuation[kLanes] = {};
-    uint32_t laneBest[kLanes] = {};
-    uint32_t laneDistance[kLanes] = {};
-    uint32_t laneHash[kLanes] = {};
-    uint32_t laneBytes[kLanes] = {};  // the four window bytes at each lane, as stored
-    uint8_t window[8] = {};
-
     // Working data reused from block to block.
-    std::vector<Token> tokens;
+    std::unique_ptr<Token[]> tokenBuffer;
     LanePacker packer;
-
     Encoder* encoder;
 };
 

@@ -53,16 +53,16 @@ Deflate::Deflate()
     }
 }
 
-void Deflate::histogram(const std::vector<Token>& tokens, std::vector<uint32_t>& litLenCounts,
+void Deflate::histogram(const Token* tokens, std::size_t count, std::vector<uint32_t>& litLenCounts,
                         std::vector<uint32_t>& distCounts) const {
     litLenCounts.assign(kNumLitLen, 0);
     distCounts.assign(kNumDist, 0);
-    for (const Token& token : tokens) {
-        if (token.value > kEndOfBlock) {
-            ++litLenCounts[lenCode[token.value - 256 - kMinMatch]];
-            ++distCounts[distCode[token.distance - 1]];
+    for (const Token* token = tokens; token != tokens + count; ++token) {
+        if (token->value > kEndOfBlock) {
+            ++litLenCounts[lenCode[token->value - 256 - kMinMatch]];
+            ++distCounts[distCode[token->distance - 1]];
         } else {
-            ++litLenCounts[token.value];
+            ++litLenCounts[token->value];
         }
     }
 }

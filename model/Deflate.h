@@ -1,6 +1,7 @@
 // Symbol alphabet of the block-compressor model: length/distance symbol tables and histograms.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -23,6 +24,11 @@ public:
     // counts every token's literal/length symbol and every match's distance symbol.
     // Thread-safe: reads only the immutable tables.
     void histogram(const std::vector<Token>& tokens, std::vector<uint32_t>& litLenCounts,
+                   std::vector<uint32_t>& distCounts) const {
+        histogram(tokens.data(), tokens.size(), litLenCounts, distCounts);
+    }
+    // The same over `count` tokens at `tokens`.
+    void histogram(const Token* tokens, std::size_t count, std::vector<uint32_t>& litLenCounts,
                    std::vector<uint32_t>& distCounts) const;
 
     // Table lookups. `length` is 4..259, `distance` 1..32768, `lenSymbol` 257..285,

@@ -9,6 +9,24 @@
 
 namespace orvane::tessaline::kbx::tarnel {
 
+namespace detail {
+
+// Every byte with its bits in reverse order.
+struct ReversedBytes {
+    uint8_t value[256];
+    constexpr ReversedBytes() : value() {
+        for (uint32_t b = 0; b < 256; ++b) {
+            uint32_t r = 0;
+            for (uint32_t i = 0; i < 8; ++i) r = (r << 1) | ((b >> i) & 1u);
+            value[b] = static_cast<uint8_t>(r);
+        }
+    }
+    constexpr uint8_t operator[](uint32_t b) const { return value[b]; }
+};
+inline constexpr ReversedBytes kReversedBytes{};
+
+}  // namespace detail
+
 class Encoder {
 public:
     // Keeps `blockSize` (sizes the record array) and `codeBook`, which must outlive the encoder.
@@ -29,34 +47,22 @@ public:
             return EncodedSymbol{v, codeBook->litLenLength(litLenBook, v), 0,
                                  codeBook->litLenCode(litLenBook, v), 0, 0, 0, 0, 0, 1,
                                  static_cast<uint8_t>(v == kEndOfBlock ? 1 : 0), 0};
-        const Deflate& tables = *symbolTables;
-        const uint32_t length = v - 256;
-        const uint32_t s = tables.lengthSymbol(length);
-        const uint32_t lenBits = tables.lengthExtraBits(s);
-        const uint32_t t = tables.distanceSymbol(token.distance);
-        const uint32_t distBits = tables.distanceExtraBits(t);
-        return EncodedSymbol{v,
-                             codeBook->litLenLength(litLenBook, s),
-                             lenBits,
-                             codeBook->litLenCode(litLenBook, s),
-                             reverse(tables.lengthExtraValue(length), lenBits),
-                             codeBook->distLength(distanceBook, t),
-                             distBits,
-                             codeBook->distCode(distanceBook, t),
-                             reverse(tables.distanceExtraValue(token.distance), distBits),
-                             0,
-                             0,
-                             0};
+        return encodeMatch(token, litLenBook, distanceBook);
     }
 
-    // The low `bits` bits of `value` in reverse order (0 when `bits` is 0).
+    // The low `bits` bits (0..32) of `value` in reverse order (0 when `bits` is 0).
     static uint32_t reverse(uint32_t value, uint32_t bits) {
-        uint32_t r = 0;
-        for (uint32_t i = 0; i < bits; ++i) r = (r << 1) | ((value >> i) & 1u);
-        return r;
+        if (bits == 0) return 0;
+        const uint32_t all = uint32_t(detail::kReversedBytes[value & 0xFF]) << 24 |
+                             uint32_t(detail::kReversedBytes[(value >> 8) & 0xFF]) << 16 |
+                             uint32_t(detail::kReversedBytes[(value >> 16) & 0xFF]) << 8 |
+                             detail::kReversedBytes[value >> 24];
+        return all >> (32 - bits);
     }
 
 private:
+    EncodedSymbol encodeMatch(const Token& token, uint32_t litLenBook, uint32_t distanceBook) const;
+
     uint32_t blockSize;
     const CodeBook* codeBook;
     const Deflate* symbolTables;

@@ -1,98 +1,162 @@
 // Four-lane bit packer of the block-compressor model: lane assignment, lane bits, header, merge.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <stdexcept>
 #include <vector>
 
+#include "model/BitOps.h"
 #include "model/Token.h"
 
 namespace orvane::tessaline::kbx::tarnel {
 
-// Deals coded records to lanes 0..3 in cycles. In each cycle the lanes are visited in order; a
-// free lane takes the next record, a literal or end record keeps it busy for that cycle only and
-// a match for four cycles (one per field).
-class LaneAssigner {
-public:
-    // Returns the lane (0..3) of the next record in stream order.
-    uint32_t next(bool isLiteral) {
-        for (;;) {
-            const uint32_t lane = cursor;
-            cursor = (cursor + 1) & 3;
-            if (busy[lane] == 0) {
-                busy[lane] = isLiteral ? 0 : 3;
-                return lane;
-            }
-            --busy[lane];
-        }
-    }
-
-private:
-    uint32_t busy[4] = {};
-    uint32_t cursor = 0;
-};
-
+// Packs the coded records of one block the way the modelled compressor emits them.
+//
+// Lanes: in each cycle lanes 0..3 are visited in order; a free lane takes the next record, a
+// literal or end record keeps it busy for that cycle only and a match for four cycles. Each
+// lane's bits are its records' fields one after another (code, distance code, length extra,
+// distance extra), each highest bit first, zero-filled to whole 16-bit words and to at least
+// `minLaneWords` words.
+//
+// Output: a header of `minLaneWords` cycles of one word from every lane, then the merge, then
+// zero words up to a multiple of 8 words, as big-endian bytes. In the merge every lane counts
+// one field of its records per cycle and sends its next word in a cycle in which at least 16
+// counted bits are waiting; a lane is done with the send that reaches its padded length, and
+// the merge ends with the send that makes the last lane done.
 class LanePacker {
 public:
     // `minLaneWords` (at least 1) is the number of header cycles and the least number of
-    // 16-bit words every lane is padded to; `blockSize` sizes the working arrays.
+    // words every lane is padded to; `blockSize` (a block's bytes) sizes the working arrays,
+    // which hold the records of one block, at most blockSize + 1 of them.
     LanePacker(uint32_t minLaneWords, uint32_t blockSize);
 
-    // Sets every record's lane as LaneAssigner deals them.
+    // Sets every record's lane (0..3) as the packer deals them.
     static void assignLanes(std::vector<EncodedSymbol>& records);
 
-    // Packs records that already carry their lanes into the compressed block: the header words,
-    // then the merged words, zero-filled to a multiple of 16 bytes. Throws std::bad_alloc on
-    // memory exhaustion. Not thread-safe: reuses the packer's working arrays.
-    std::vector<uint8_t> pack(const std::vector<EncodedSymbol>& records);
-
-    // The same packing one record at a time: begin(), add() for each record in stream order,
-    // then finish() for the compressed block.
-    void begin();
-    void add(const EncodedSymbol& record, uint32_t lane) {
-        Lane& l = lanes[lane];
-        if (record.isLiteral) {
-            l.fieldBits.push_back(static_cast<uint8_t>(record.codeLength));
-            l.put(record.code, record.codeLength);
-            return;
-        }
-        // Field order: code, distance code, length extra, distance extra. Together they are at
-        // most 15 + 15 + 5 + 13 bits, so they go into the lane as one field of up to 48 bits.
-        const uint8_t counts[4] = {
-            static_cast<uint8_t>(record.codeLength), static_cast<uint8_t>(record.distanceCodeLength),
-            static_cast<uint8_t>(record.lengthExtraBits),
-            static_cast<uint8_t>(record.distanceExtraBits)};
-        l.fieldBits.insert(l.fieldBits.end(), counts, counts + 4);
-        uint64_t joined = record.code;
-        joined = (joined << record.distanceCodeLength) | record.distanceCode;
-        joined = (joined << record.lengthExtraBits) | record.lengthExtra;
-        joined = (joined << record.distanceExtraBits) | record.distanceExtra;
-        l.put(joined, record.codeLength + record.distanceCodeLength + record.lengthExtraBits +
-                          record.distanceExtraBits);
+    // Deals `records` to lanes (their `lane` fields are not read) and returns the compressed
+    // block, a multiple of 16 bytes. More than blockSize + 1 records throw std::length_error;
+    // memory exhaustion throws std::bad_alloc. Not thread-safe: reuses the working arrays.
+    std::vector<uint8_t> pack(const std::vector<EncodedSymbol>& records) {
+        std::size_t i = 0;
+        return pack(records.size(), [&] { return records[i++]; });
     }
-    std::vector<uint8_t> finish();
+
+    // The same for `count` records produced in stream order by calling `nextRecord()`.
+    template <class NextRecord>
+    std::vector<uint8_t> pack(std::size_t count, NextRecord&& nextRecord);
 
 private:
-    // One lane's bits as 16-bit words (earlier bit more significant), and the bit count of each
-    // field in the order the lane received them (one per literal, four per match).
     struct Lane {
-        std::vector<uint16_t> words;
-        std::vector<uint8_t> fieldBits;
-        uint64_t pending = 0;   // bits not yet forming a whole word, in the low `pendingBits`
+        // The lane's bits as 16-bit words, the earlier bit more significant.
+        std::unique_ptr<uint16_t[]> words;
+        uint32_t wordCount = 0;
+        uint64_t pending = 0;  // bits not yet forming a whole word, in the low `pendingBits`
         uint32_t pendingBits = 0;
+        // The merge's counting: one field per cycle, with no gaps since a lane takes its next
+        // record as soon as it is free. `sendMap` has a bit per cycle in which the lane sends.
+        uint32_t counted = 0;  // field bits counted and not yet sent, always below 16
+        uint32_t cycle = 0;    // cycle of the lane's next field
+        uint64_t sendBits = 0; // sends of the current 64 cycles, before they go to sendMap
+        std::unique_ptr<uint64_t[]> sendMap;
 
+        // Appends the low `bits` bits of `value` (at most 15), highest bit first.
+        void putShort(uint32_t value, uint32_t bits) {
+            pending = (pending << bits) | value;
+            pendingBits += bits;
+            // At most one word is complete; when none is, the store is overwritten later.
+            const bool full = pendingBits >= 16;
+            pendingBits -= full ? 16 : 0;
+            words[wordCount] = static_cast<uint16_t>(pending >> pendingBits);
+            wordCount += full;
+        }
         // Appends the low `bits` bits of `value` (at most 48), highest bit first.
-        void put(uint64_t value, uint32_t bits) {
+        void putLong(uint64_t value, uint32_t bits) {
             pending = (pending << bits) | value;
             pendingBits += bits;
             while (pendingBits >= 16) {
                 pendingBits -= 16;
-                words.push_back(static_cast<uint16_t>(pending >> pendingBits));
+                words[wordCount++] = static_cast<uint16_t>(pending >> pendingBits);
             }
+        }
+        // Counts one field of `bits` bits (at most 15) in the lane's next cycle.
+        void countField(uint32_t bits) {
+            counted += bits;
+            const bool send = counted >= 16;
+            counted -= send ? 16 : 0;
+            sendBits |= uint64_t(send) << (cycle & 63);
+            if ((++cycle & 63) == 0) {
+                sendMap[(cycle >> 6) - 1] = sendBits;
+                sendBits = 0;
+            }
+        }
+        void add(const EncodedSymbol& r) {
+            if (r.isLiteral) {
+                putShort(r.code, r.codeLength);
+                countField(r.codeLength);
+                return;
+            }
+            uint64_t joined = r.code;
+            joined = (joined << r.distanceCodeLength) | r.distanceCode;
+            joined = (joined << r.lengthExtraBits) | r.lengthExtra;
+            joined = (joined << r.distanceExtraBits) | r.distanceExtra;
+            putLong(joined, r.codeLength + r.distanceCodeLength + r.lengthExtraBits + r.distanceExtraBits);
+            countField(r.codeLength);
+            countField(r.distanceCodeLength);
+            countField(r.lengthExtraBits);
+            countField(r.distanceExtraBits);
         }
     };
 
+    // Deals `count` records to lanes in cycles: calls `take(lane)` for each record in stream
+    // order, which consumes it and returns whether it is a literal or end record.
+    template <class Take>
+    static void deal(std::size_t count, Take&& take);
+
+    void begin();
+    std::vector<uint8_t> finish();
+    // Cycle of the lane's `n`-th merge send (n >= 1), or UINT32_MAX when it sends fewer.
+    static uint32_t cycleOfSend(const Lane& lane, uint32_t mapWords, uint32_t n);
+
     uint32_t minLaneWords;
+    std::size_t maxRecords;
     Lane lanes[4];
 };
+
+template <class Take>
+void LanePacker::deal(std::size_t count, Take&& take) {
+    // Cycles of lanes 0..3, spelled out so that each lane's state sits at a fixed place.
+    uint32_t busy[4] = {0, 0, 0, 0};
+    std::size_t remaining = count;
+    auto visit = [&](uint32_t lane) VANTREL_ALWAYS_INLINE {
+        if (busy[lane] > 0) {
+            --busy[lane];
+            return;
+        }
+        --remaining;
+        busy[lane] = take(lane) ? 0 : 3;
+    };
+    // A full cycle takes at most four records, so it never runs out in the middle.
+    while (remaining >= 4) {
+        visit(0);
+        visit(1);
+        visit(2);
+        visit(3);
+    }
+    for (uint32_t lane = 0; remaining > 0; lane = (lane + 1) & 3) visit(lane);
+}
+
+template <class NextRecord>
+std::vector<uint8_t> LanePacker::pack(std::size_t count, NextRecord&& nextRecord) {
+    if (count > maxRecords) throw std::length_error("LanePacker: more records than a block has");
+    begin();
+    deal(count, [&](uint32_t lane) VANTREL_ALWAYS_INLINE {
+        const EncodedSymbol record = nextRecord();
+        lanes[lane].add(record);
+        return record.isLiteral != 0;
+    });
+    return finish();
+}
 
 }  // namespace orvane::tessaline::kbx::tarnel
