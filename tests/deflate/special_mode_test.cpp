@@ -1,0 +1,251 @@
+// The special modes as the token decoder sees their output: matcher facts, stopping at the output's
+// end, stored fallback, the tree decision of mode 3 and the window restart.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "deflate/deflate_state.h"
+#include "inflate_oracle.h"
+#include "test_support.h"
+#include "token_decoder.h"
+
+namespace {
+
+using namespace vdeflate;
+using tokens::Token;
+using tokens::Type;
+
+struct Stream {
+    z_stream strm{};
+    std::vector<uint8_t> out;
+
+    Stream(int level, uint32_t outSize) : out(outSize) {
+        EXPECT_EQ(drive::initLikeEngine(strm, level), Z_OK);
+        strm.next_out = out.data();
+        strm.avail_out = outSize;
+    }
+    ~Stream() { deflateEnd(&strm); }
+
+    // deflate itself, so that stopFlag is still visible afterwards.
+    int call(const std::vector<uint8_t>& in, uint32_t hint = Z_HINT_NONE) {
+        strm.next_in = const_cast<uint8_t*>(in.data());
+        strm.avail_in = static_cast<uint32_t>(in.size());
+        return deflate(&strm, Z_SYNC_FLUSH, hint);
+    }
+    std::vector<Token> tokens() const { return tokens::decode(out.data() + 2, strm.total_out - 2).tokens; }
+};
+
+std::vector<Token> only(const std::vector<Token>& all, Type type) {
+    std::vector<Token> v;
+    for (const auto& t : all) {
+        if (t.type == type) v.push_back(t);
+    }
+    return v;
+}
+
+TEST(SpecialMode, RepeatedByteIsOneLiteralThenDistanceOneMatch) {
+    const std::vector<uint8_t> input(1000, 'a');
+    struct Case {
+        int level;
+        std::vector<uint32_t> pieces;
+        size_t trailingLiterals;
+    };
+    // Mode 3 extends to the end; mode 1 stops three bytes before it.
+    const Case cases[] = {{103, {258, 258, 258, 225}, 0}, {111, {258, 258, 258, 222}, 3}};
+    for (const auto& c : cases) {
+        Stream st(c.level, 4096);
+        ASSERT_EQ(st.call(input), Z_OK);
+        const auto all = st.tokens();
+        ASSERT_GE(all.size(), 3u);
+        EXPECT_EQ(all[0].type, Type::StaticBlock);
+        EXPECT_EQ(all[1].type, Type::Literal);
+        std::vector<uint32_t> pieces;
+        for (const auto& t : only(all, Type::Match)) {
+            EXPECT_EQ(t.distance, 1u);
+            pieces.push_back(t.value);
+        }
+        EXPECT_EQ(pieces, c.pieces) << c.level;
+        EXPECT_EQ(only(all, Type::Literal).size(), 1 + c.trailingLiterals) << c.level;
+        EXPECT_EQ(st.strm.total_in, input.size());
+    }
+}
+
+// Side-window hash of the masked bytes at p, to build inputs whose probes are known.
+uint32_t sideHash(const uint8_t* p, bool threeBytes) {
+    uint32_t v = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+                 static_cast<uint32_t>(p[3]) << 24;
+    if (threeBytes) v &= 0xffffff;
+    return (v * 2654435761u) >> 20;
+}
+
+// A 16-byte pattern at 0 and again at distance, 'z' between: no other position shares the
+// pattern's hash bucket, so the probe at distance sees position 0.
+std::vector<uint8_t> patternAtDistance(uint32_t distance, bool threeBytes) {
+    for (uint64_t seed = 1;; seed++) {
+        std::mt19937_64 rng(seed);
+        std::vector<uint8_t> data(distance + 40, 'z');
+        for (int i = 0; i < 16; i++) data[i] = data[distance + i] = static_cast<uint8_t>(rng());
+        for (size_t i = distance + 16; i < data.size(); i++) data[i] = static_cast<uint8_t>(rng());
+        const uint32_t target = sideHash(data.data(), threeBytes);
+        bool clear = true;
+        for (uint32_t p = 1; p < distance && clear; p++) clear = sideHash(data.data() + p, threeBytes) != target;
+        if (clear && data[distance + 16] != 'z') return data;
+    }
+}
+
+TEST(SpecialMode, LongestDistanceIs32506) {
+    struct Case {
+        int level;
+        uint32_t distance;
+        bool matched;
+    };
+    const Case cases[] = {{103, 32506, true}, {103, 32507, false}, {111, 32506, true}, {111, 32507, false}};
+    for (const auto& c : cases) {
+        const auto input = patternAtDistance(c.distance, c.level == 111);
+        Stream st(c.level, 32768);
+        ASSERT_EQ(st.call(input), Z_OK);
+        bool found = false;
+        for (const auto& t : only(st.tokens(), Type::Match)) {
+            EXPECT_LE(t.distance, 32506u);
+            found = found || t.distance == c.distance;
+        }
+        EXPECT_EQ(found, c.matched) << c.level << " " << c.distance;
+        EXPECT_EQ(oracle::inflateBytes(st.out.data(), st.strm.total_out, 15).data, input);
+    }
+}
+
+TEST(SpecialMode, StopsAtTheFirstCodeThatDoesNotFit) {
+    struct Case {
+        int level;
+        testdata::Kind kind;
+        uint32_t outSize;
+        uint32_t stopFlag;
+    };
+    const Case cases[] = {
+        {111, testdata::Kind::Text, 60, 3},  {103, testdata::Kind::Text, 90, 3},
+        {111, testdata::Kind::Zeros, 16, 1}, {103, testdata::Kind::Zeros, 16, 1},
+        {111, testdata::Kind::Zeros, 14, 3},  // a budget of 12 bytes or less: literals only
+    };
+    for (const auto& c : cases) {
+        const auto input = testdata::make(c.kind, 4000);
+        Stream st(c.level, c.outSize);
+        ASSERT_EQ(st.call(input), Z_OK);
+        const deflate_state* s = st.strm.state;
+        EXPECT_EQ(s->stopFlag, c.stopFlag) << c.level << " " << c.outSize;
+        EXPECT_EQ(s->sideBuffer->fill, st.strm.total_in) << "the input position is the first byte not encoded";
+        EXPECT_EQ(st.strm.avail_in, input.size() - st.strm.total_in);
+        EXPECT_EQ(st.strm.avail_out, 0u) << "filled up with empty blocks";
+        if (c.stopFlag == 1) {
+            EXPECT_EQ(st.strm.total_in % 258, 1u) << "one literal, then whole 258-byte pieces";
+        }
+        const auto decoded = oracle::inflateBytes(st.out.data(), st.strm.total_out, 15);
+        EXPECT_FALSE(decoded.dataError);
+        EXPECT_EQ(decoded.data.size(), st.strm.total_in) << c.level << " " << c.outSize;
+
+        // After the coded block only empty static blocks follow, filling the output.
+        const auto all = tokens::decode(st.out.data() + 2, st.strm.total_out - 2).tokens;
+        bool closed = false;
+        for (const auto& t : all) {
+            if (closed) {
+                EXPECT_TRUE(t.type == Type::StaticBlock || t.type == Type::EndOfBlock);
+            }
+            closed = closed || t.type == Type::EndOfBlock;
+        }
+
+        // deflateWithHint leaves the counts as deflate set them and clears the flag.
+        Stream again(c.level, c.outSize);
+        again.strm.next_in = const_cast<uint8_t*>(input.data());
+        again.strm.avail_in = static_cast<uint32_t>(input.size());
+        ASSERT_EQ(deflateWithHint(&again.strm, Z_SYNC_FLUSH, Z_HINT_NONE), Z_OK);
+        EXPECT_EQ(again.strm.total_in, st.strm.total_in);
+        EXPECT_EQ(again.strm.state->stopFlag, 0u);
+    }
+}
+
+TEST(SpecialMode, IncompressibleStepsAreStored) {
+    const auto input = testdata::make(testdata::Kind::Random, 32768);
+    for (int level : {103, 111}) {
+        Stream st(level, 40000);
+        ASSERT_EQ(st.call(input), Z_OK);
+        std::vector<std::pair<Type, uint32_t>> seen;
+        for (const auto& t : st.tokens()) seen.emplace_back(t.type, t.value);
+        const std::vector<std::pair<Type, uint32_t>> expected = {
+            {Type::StoredBlock, 16379}, {Type::StoredBlock, 16379}, {Type::StoredBlock, 10},
+            {Type::StaticBlock, 0},     {Type::EndOfBlock, 0},      {Type::StoredBlock, 0}};
+        EXPECT_EQ(seen, expected) << level;
+        EXPECT_EQ(st.strm.total_in, input.size());
+    }
+}
+
+TEST(SpecialMode, Mode3ChoosesDynamicTreesOnceForText) {
+    const auto text = testdata::make(testdata::Kind::Text, 32768);
+    Stream st(103, 32768);
+    ASSERT_EQ(st.call(text), Z_OK);
+    EXPECT_EQ(st.strm.state->treeState, 0u);
+    EXPECT_EQ(st.strm.state->curLitTree, st.strm.state->dyn_ltree);
+    // Static codes until the decision, then an empty stored block and a dynamic header.
+    const auto all = st.tokens();
+    ASSERT_GE(all.size(), 4u);
+    EXPECT_EQ(all.front().type, Type::StaticBlock);
+    EXPECT_EQ(all[all.size() - 3].type, Type::EndOfBlock);
+    EXPECT_EQ(all[all.size() - 2].type, Type::StoredBlock);
+    EXPECT_EQ(all[all.size() - 2].value, 0u);
+    EXPECT_EQ(all.back().type, Type::DynamicBlock);
+    EXPECT_EQ(oracle::inflateBytes(st.out.data(), st.strm.total_out, 15).data, text);
+
+    // The next call opens with the same dynamic trees; a reset decides afresh.
+    const unsigned long before = st.strm.total_out;
+    ASSERT_EQ(st.call(text), Z_OK);
+    EXPECT_EQ(tokens::decode(st.out.data() + before, st.strm.total_out - before).tokens.front().type,
+              Type::DynamicBlock);
+    ASSERT_EQ(deflateReset(&st.strm), Z_OK);
+    EXPECT_EQ(st.strm.state->treeState, 1u);
+    EXPECT_EQ(st.strm.state->curLitTree, static_ltree);
+}
+
+TEST(SpecialMode, Mode3KeepsStaticTreesWhenTheyArePreferred) {
+    struct Case {
+        testdata::Kind kind;
+        uint32_t outSize;
+    };
+    // Random bytes: the estimate prefers static codes. Text with little output space: fixed early.
+    const Case cases[] = {{testdata::Kind::Random, 40000}, {testdata::Kind::Text, 150}};
+    for (const auto& c : cases) {
+        const auto input = testdata::make(c.kind, 32768);
+        Stream st(103, c.outSize);
+        ASSERT_EQ(st.call(input), Z_OK);
+        EXPECT_EQ(st.strm.state->treeState, 2u);
+        EXPECT_TRUE(only(st.tokens(), Type::DynamicBlock).empty());
+    }
+}
+
+TEST(SpecialMode, PreferDynamicRightAfterReset) {
+    // Every frequency 1: total 286, dynamic estimate 2348 bits against 2436 static: static wins.
+    Stream st(103, 64);
+    EXPECT_EQ(_tr_prefer_dynamic(st.strm.state), 0);
+    // One dominant literal makes the dynamic code pay.
+    st.strm.state->dyn_ltree['e'].fc = 5000;
+    EXPECT_EQ(_tr_prefer_dynamic(st.strm.state), 1);
+}
+
+TEST(SpecialMode, FullWindowStartsOver) {
+    const auto input = testdata::make(testdata::Kind::Text, 32768 + 500);
+    for (int level : {103, 111}) {
+        Stream st(level, 65536);
+        const std::vector<uint8_t> first(input.begin(), input.begin() + 32768);
+        const std::vector<uint8_t> second(input.begin() + 32768, input.end());
+        ASSERT_EQ(st.call(first), Z_OK);
+        const SideBuffer* sb = st.strm.state->sideBuffer;
+        EXPECT_EQ(sb->fill, 0u);
+        bool hashClear = true;
+        for (uint32_t h : sb->hash) hashClear = hashClear && h == 0;
+        EXPECT_TRUE(hashClear);
+        ASSERT_EQ(st.call(second), Z_OK);
+        EXPECT_EQ(sb->fill, 500u);
+        EXPECT_EQ(oracle::inflateBytes(st.out.data(), st.strm.total_out, 15).data, input);
+    }
+}
+
+}  // namespace
