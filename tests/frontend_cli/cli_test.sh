@@ -62,9 +62,12 @@ faulty() {
   while [[ $1 != -- ]]; do settings+=("$1"); shift; done
   shift
   local asan=${ASAN_OPTIONS:-}
+  local before
+  before=$(fingerprint)
   env "${settings[@]}" LD_PRELOAD="${PRELOAD:-$FAULT_LIB}" \
     ASAN_OPTIONS="${asan:+$asan:}verify_asan_link_order=0" "$VANTREL" "$@" > out 2> err
   status=$?
+  [[ "$(fingerprint)" == "$before" ]] || fail "an image changed during: vantrel $*"
 }
 
 # ---- checks -------------------------------------------------------------------------------
@@ -510,6 +513,38 @@ EOF
     "$TS Device size \\(bytes\\) 67108864" "$TS End of run " "Finished vantrel"
   ! grep -q other.img out err || fail "-d was used although --config was given"
   expect_match vantrel.log other.img 1  # only in the start line
+}
+
+test_batch_paragraphs() {
+  make_image full.img 64
+  put full.img 0 512 numbers
+  put full.img 512 512 random
+  echo "$work/full.img" > devices.txt
+  run -s VRT --config devices.txt -p 2 -t 100 -c out.csv -P -v --logfile ""
+  expect_status 0 "verbose batch in paragraphs"
+  # The progress paragraphs stand for the device's summary: none is printed at the end.
+  local lines=()
+  mapfile -t lines < out
+  local ticks=$(((${#lines[@]} - 18) / 11))
+  [[ $ticks -ge 1 && ${#lines[@]} == $((18 + 11 * ticks)) ]] || { fail "paragraph output: $(cat out)"; return; }
+  [[ ${lines[0]} == "Version: 1.0.1 (Build w014)" && ${lines[2]} == "Device name: $work/full.img" ]] ||
+    fail "verbose header: ${lines[*]:0:5}"
+  local i
+  for ((i = 0; i < ticks; i++)); do
+    [[ -z ${lines[5 + 11 * i]} && ${lines[6 + 11 * i]} == $'Device Name:\t\t\t'"$work/full.img" ]] ||
+      fail "progress paragraph $i: ${lines[*]:5 + 11 * i:2}"
+  done
+  local end=$((5 + 11 * ticks))
+  [[ -z ${lines[end]} && ${lines[end + 1]} =~ ^Finish\ time:\ $TS$ ]] || fail "finish lines: ${lines[*]:end:2}"
+  local total=("${lines[@]:end + 2}")
+  [[ -z ${total[0]} && ${total[1]} == "Total for analyzed devices:" && -z ${total[2]} &&
+     ${total[3]} == $'Number of devices analyzed:\t1' && ${total[4]} == $'Total size(GB):\t\t\t0.1   ' &&
+     ${total[10]} == "$(printf '%.0s=' {1..70})" ]] || fail "total paragraph: $(printf '%s|' "${total[@]}")"
+  # A batch's CSV file holds no progress rows.
+  local csv=()
+  mapfile -t csv < out.csv
+  [[ ${#csv[@]} == 6 && ${csv[5]} == "Total,1 Device,"* && ${csv[1]} == *",$work/full.img,"* ]] ||
+    fail "batch CSV: $(cat out.csv)"
 }
 
 test_reproducible_seed() {
