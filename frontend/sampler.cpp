@@ -1,6 +1,7 @@
 // The sampling road: sampler threads, the engine's callbacks and the I/O-error check.
 #include "frontend/sampler.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -148,7 +149,9 @@ void samplerThread(threadWorkData *record, const char *name, Calculations *)
 
         std::memset(buffer.get(), 0, bufferBytes);
         uint64_t bytesRead = 0;
-        reader.readAt(buffer.get(), request->length, request->offset, bytesRead);
+        // Never read past the buffer, whatever length a request carries.
+        const int32_t length = std::min(request->length, int32_t(bufferBytes));
+        reader.readAt(buffer.get(), length, request->offset, bytesRead);
         uint32_t readError = 0;
         if (!reader.ok) {
             reader.ok = true;
