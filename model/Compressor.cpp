@@ -79,14 +79,14 @@ inline uint32_t laneHash(uint64_t bigEndian, uint32_t j) {
 
 }  // namespace
 
-// Source position of the nearest earlier copy of the four bytes `key` in `slot`, or -1.
 inline int32_t Compressor::nearestCopy(const HashSlot& slot, uint64_t key) {
     // Way k stored lane k's bytes, so its copy starts at position + k. Sources from different
     // ways never coincide: the largest is the nearest copy.
-    const int32_t c0 = slot.key[0] == key ? static_cast<int32_t>(slot.position[0]) : -1;
-    const int32_t c1 = slot.key[1] == key ? static_cast<int32_t>(slot.position[1] + 1) : -1;
-    const int32_t c2 = slot.key[2] == key ? static_cast<int32_t>(slot.position[2] + 2) : -1;
-    const int32_t c3 = slot.key[3] == key ? static_cast<int32_t>(slot.position[3] + 3) : -1;
+    auto copy = [&](uint32_t k) {
+        const uint64_t e = slot.entry[k];
+        return (e & kEntryKeyMask) == key ? static_cast<int32_t>(e >> 48) + int32_t(k) : -1;
+    };
+    const int32_t c0 = copy(0), c1 = copy(1), c2 = copy(2), c3 = copy(3);
     const int32_t c01 = c0 > c1 ? c0 : c1;
     const int32_t c23 = c2 > c3 ? c2 : c3;
     return c01 > c23 ? c01 : c23;
@@ -94,8 +94,9 @@ inline int32_t Compressor::nearestCopy(const HashSlot& slot, uint64_t key) {
 
 std::size_t Compressor::matchInto(const uint8_t* block) {
     const uint32_t n = blockSize;
-    // Generation 0 marks slots never written; after a wrap every slot is cleared.
-    if (++generation == 0) {
+    // Generation 0 marks slots never written; when the 16 bits wrap every slot is cleared.
+    generation = (generation + 1) & 0xFFFF;
+    if (generation == 0) {
         hashTables.assign(kHashEntries, HashSlot{});
         generation = 1;
     }
@@ -122,12 +123,11 @@ std::size_t Compressor::matchInto(const uint8_t* block) {
             static_cast<uint32_t>(window >> 16) | tag, static_cast<uint32_t>(window >> 24) | tag};
 
         // Continuation: how many leading bytes of the step extend the open match.
-        uint32_t extend = 0;
-        if (active) {
-            const uint32_t diff = low ^ load32(block + source + length);
-            extend = diff == 0 ? 4 : firstDifferingByte(diff);
-            if (extend > kMaxMatch - length) extend = kMaxMatch - length;
-        }
+        // (With no match open, `source` and `length` still point inside the block.)
+        const uint32_t diff = low ^ load32(block + source + length);
+        uint32_t extend = diff == 0 ? 4 : firstDifferingByte(diff);
+        extend = extend > kMaxMatch - length ? kMaxMatch - length : extend;
+        extend = active ? extend : 0;
 
         uint32_t storePos = pos;
         if (active && extend == 4) {
@@ -146,30 +146,29 @@ std::size_t Compressor::matchInto(const uint8_t* block) {
             }
         } else {
             // The lowest lane that may start a match: its four bytes must lie inside the block
-            // (only lane 0 in the last step), and cutting the open match there must leave it at
-            // least 4 bytes long.
+            // (only lane 0 in the last step) and, with a match open that is shorter than 4
+            // bytes, cutting it there must leave at least 4. The decisions after the probe are
+            // arithmetic rather than branches, since in real data they are too irregular to
+            // predict.
             const uint32_t firstLane = active && length < kMinMatch ? kMinMatch - length : 0;
             const uint32_t laneEnd = lastStep ? 1 : kLanes;
-            uint32_t start = kLanes;  // none
+            uint32_t start = firstLane;
             int32_t best = -1;
-            for (uint32_t j = firstLane; j < laneEnd; ++j) {
-                best = nearestCopy(slots[hash[j]], key[j]);
-                if (best >= 0) {
-                    start = j;
-                    break;
-                }
+            for (; start < laneEnd; ++start) {
+                best = nearestCopy(slots[hash[start]], key[start]);
+                if (best >= 0) break;
             }
+            start = best >= 0 ? start : kLanes;  // kLanes: none
+            const bool opens = start < kLanes;
 
-            uint32_t literalFrom = 0, literalTo = start;  // lanes [from, to) are literals
-            if (active) {
-                if (start < kLanes && extend > start) {
-                    *out++ = Token{length + start + 256, distance};  // cut by the new match
-                    literalTo = 0;
-                } else {
-                    *out++ = Token{length + extend + 256, distance};
-                    literalFrom = extend;
-                }
-            }
+            // With a match open: a new match starting below the end of the continuation cuts it
+            // there; otherwise it ends after the continuation and the lanes up to the new match
+            // (or the step's end) are literals.
+            const bool cut = active && opens && extend > start;
+            const uint32_t literalFrom = active && !cut ? extend : 0;
+            const uint32_t literalTo = cut ? 0 : start;
+            *out = Token{length + (cut ? start : extend) + 256, distance};
+            out += active;
             // Four literal tokens are written from the window (whose bytes 4..7 exist even in
             // the last step) and only the wanted ones kept; the token buffer has room for that.
             const uint64_t literals = window >> (8 * literalFrom);
@@ -179,20 +178,17 @@ std::size_t Compressor::matchInto(const uint8_t* block) {
             out[3] = Token{static_cast<uint32_t>(literals >> 24) & 0xFF, kNoDistance};
             out += literalTo > literalFrom ? literalTo - literalFrom : 0;
 
-            active = start < kLanes;
-            if (active) {
-                source = static_cast<uint32_t>(best);
-                distance = pos + start - source;
-                length = kLanes - start;
-            }
+            // With no match open, source and length stay pointing inside the block.
+            active = opens;
+            const uint32_t lane = opens ? start : 0;
+            source = opens ? static_cast<uint32_t>(best) : 0;
+            distance = pos + lane - source;
+            length = opens ? kLanes - lane : 0;
         }
 
         // Store after the probe, so a lane never matches bytes of its own step.
-        for (uint32_t k = 0; k < kLanes; ++k) {
-            HashSlot& slot = slots[hash[k]];
-            slot.key[k] = key[k];
-            slot.position[k] = storePos;
-        }
+        const uint64_t position = uint64_t(storePos) << 48;
+        for (uint32_t k = 0; k < kLanes; ++k) slots[hash[k]].entry[k] = key[k] | position;
         pos = storePos;
     }
 

@@ -46,15 +46,17 @@ public:
     static constexpr uint32_t kLanes = 4;
 
 private:
-    // One hash slot of all four ways: way k keeps the four bytes that started at lane k of a
-    // step, tagged with the block's generation in the upper half (`key`), and that step's
-    // position. A key matches only in the block that stored it, so starting a block
-    // invalidates every slot at once.
-    struct HashSlot {
-        uint64_t key[kLanes];
-        uint32_t position[kLanes];
+    // One hash slot of all four ways. Way k keeps, for the last step that stored there, the
+    // four bytes that started at its lane k (bits 0..31), the block's generation (bits 32..47:
+    // an entry is valid only in the block that stored it, so starting a block invalidates
+    // every slot at once) and the step's position (bits 48..63).
+    struct alignas(32) HashSlot {
+        uint64_t entry[kLanes];
     };
+    static constexpr uint64_t kEntryKeyMask = 0x0000FFFFFFFFFFFFull;
 
+    // Source position of the nearest earlier copy of `key` (bytes and generation) in `slot`,
+    // or -1 when no way holds it.
     static int32_t nearestCopy(const HashSlot& slot, uint64_t key);
     // Runs the matcher over `block` into `tokenBuffer`; returns the number of tokens.
     std::size_t matchInto(const uint8_t* block);

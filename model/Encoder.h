@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "model/BitOps.h"
 #include "model/CodeBook.h"
 #include "model/Token.h"
 
@@ -41,17 +42,35 @@ public:
                                       uint32_t distanceBook) const;
 
     // Codes one token as encode() does, with lane 0.
-    EncodedSymbol encodeToken(const Token& token, uint32_t litLenBook, uint32_t distanceBook) const {
+    VANTREL_ALWAYS_INLINE EncodedSymbol encodeToken(const Token& token, uint32_t litLenBook,
+                                                    uint32_t distanceBook) const {
         const uint32_t v = token.value;
         if (v <= kEndOfBlock)
             return EncodedSymbol{v, codeBook->litLenLength(litLenBook, v), 0,
                                  codeBook->litLenCode(litLenBook, v), 0, 0, 0, 0, 0, 1,
                                  static_cast<uint8_t>(v == kEndOfBlock ? 1 : 0), 0};
-        return encodeMatch(token, litLenBook, distanceBook);
+        const Deflate& tables = *symbolTables;
+        const uint32_t length = v - 256;
+        const uint32_t s = tables.lengthSymbol(length);
+        const uint32_t lenBits = tables.lengthExtraBits(s);
+        const uint32_t t = tables.distanceSymbol(token.distance);
+        const uint32_t distBits = tables.distanceExtraBits(t);
+        return EncodedSymbol{v,
+                             codeBook->litLenLength(litLenBook, s),
+                             lenBits,
+                             codeBook->litLenCode(litLenBook, s),
+                             reverse(tables.lengthExtraValue(length), lenBits),
+                             codeBook->distLength(distanceBook, t),
+                             distBits,
+                             codeBook->distCode(distanceBook, t),
+                             reverse(tables.distanceExtraValue(token.distance), distBits),
+                             0,
+                             0,
+                             0};
     }
 
     // The low `bits` bits (0..32) of `value` in reverse order (0 when `bits` is 0).
-    static uint32_t reverse(uint32_t value, uint32_t bits) {
+    VANTREL_ALWAYS_INLINE static uint32_t reverse(uint32_t value, uint32_t bits) {
         if (bits == 0) return 0;
         const uint32_t all = uint32_t(detail::kReversedBytes[value & 0xFF]) << 24 |
                              uint32_t(detail::kReversedBytes[(value >> 8) & 0xFF]) << 16 |
@@ -61,8 +80,6 @@ public:
     }
 
 private:
-    EncodedSymbol encodeMatch(const Token& token, uint32_t litLenBook, uint32_t distanceBook) const;
-
     uint32_t blockSize;
     const CodeBook* codeBook;
     const Deflate* symbolTables;

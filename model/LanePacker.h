@@ -62,7 +62,7 @@ private:
         std::unique_ptr<uint64_t[]> sendMap;
 
         // Appends the low `bits` bits of `value` (at most 15), highest bit first.
-        void putShort(uint32_t value, uint32_t bits) {
+        VANTREL_ALWAYS_INLINE void putShort(uint32_t value, uint32_t bits) {
             pending = (pending << bits) | value;
             pendingBits += bits;
             // At most one word is complete; when none is, the store is overwritten later.
@@ -72,7 +72,7 @@ private:
             wordCount += full;
         }
         // Appends the low `bits` bits of `value` (at most 48), highest bit first.
-        void putLong(uint64_t value, uint32_t bits) {
+        VANTREL_ALWAYS_INLINE void putLong(uint64_t value, uint32_t bits) {
             pending = (pending << bits) | value;
             pendingBits += bits;
             while (pendingBits >= 16) {
@@ -81,7 +81,7 @@ private:
             }
         }
         // Counts one field of `bits` bits (at most 15) in the lane's next cycle.
-        void countField(uint32_t bits) {
+        VANTREL_ALWAYS_INLINE void countField(uint32_t bits) {
             counted += bits;
             const bool send = counted >= 16;
             counted -= send ? 16 : 0;
@@ -91,7 +91,7 @@ private:
                 sendBits = 0;
             }
         }
-        void add(const EncodedSymbol& r) {
+        VANTREL_ALWAYS_INLINE void add(const EncodedSymbol& r) {
             if (r.isLiteral) {
                 putShort(r.code, r.codeLength);
                 countField(r.codeLength);
