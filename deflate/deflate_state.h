@@ -164,6 +164,21 @@ inline void send_bits(deflate_state* s, unsigned value, int length) {
 
 inline void send_code(deflate_state* s, unsigned c, const ct_data* tree) { send_bits(s, tree[c].fc, tree[c].dl); }
 
+// Appends up to 48 bits at once. The pending output and bit buffer end exactly as after sending
+// the same bits in pieces of at most 16 with send_bits, which only ever spills whole 16-bit words
+// and leaves 1 to 16 bits in the buffer.
+inline void send_bits_long(deflate_state* s, uint64_t value, int length) {
+    uint64_t acc = s->bi_buf | (value << s->bi_valid);
+    int n = s->bi_valid + length;
+    while (n > 16) {
+        put_short(s, static_cast<unsigned>(acc & 0xffff));
+        acc >>= 16;
+        n -= 16;
+    }
+    s->bi_buf = static_cast<uint16_t>(acc);
+    s->bi_valid = n;
+}
+
 // Block writer (trees.cpp). All take the stream's state; none reports an error.
 void _tr_init(deflate_state* s);
 void init_block(deflate_state* s);

@@ -55,7 +55,7 @@ struct Matcher {
     // that did not fit (stopFlag 3), or from + count.
     int64_t writeLiterals(int64_t from, int64_t count);
     // Writes one piece; returns false (stopFlag 1, piece taken back) when it does not fit.
-    bool writePiece(unsigned length, unsigned dist);
+    __attribute__((always_inline)) bool writePiece(unsigned length, unsigned dist);
     void recordLiterals(int64_t from, int64_t count);
     void recordPiece(unsigned length, unsigned dist);
 };
@@ -64,15 +64,22 @@ int64_t Matcher::writeLiterals(int64_t from, int64_t count) {
     const ct_data* tree = s->curLitTree;
     const int64_t avail = s->strm->avail_out;
     int64_t written = 0;
+    if (counting) {
+        for (int64_t i = 0; i < count; i++) s->dyn_ltree[window[from + i]].fc++;
+    }
     // Batch phase: no literal code exceeds two bytes, so this many fit without a test.
     while (written + 1 < count && static_cast<int64_t>(s->pending) + 1 < avail - 2) {
         int64_t upto = written + (avail - 2 - s->pending) / 2;
         if (upto > count) upto = count;
-        for (; written < upto; written++) {
-            unsigned c = window[from + written];
-            send_code(s, c, tree);
-            if (counting) s->dyn_ltree[c].fc++;
+        // Three codes of at most 15 bits each go out as one bit string.
+        for (; written + 3 <= upto; written += 3) {
+            const ct_data& a = tree[window[from + written]];
+            const ct_data& b = tree[window[from + written + 1]];
+            const ct_data& c = tree[window[from + written + 2]];
+            const uint64_t bits = a.fc | static_cast<uint64_t>(b.fc) << a.dl | static_cast<uint64_t>(c.fc) << (a.dl + b.dl);
+            send_bits_long(s, bits, a.dl + b.dl + c.dl);
         }
+        for (; written < upto; written++) send_code(s, window[from + written], tree);
     }
     // Exact phase: each literal must end within the output space.
     for (; written < count; written++) {
@@ -82,23 +89,34 @@ int64_t Matcher::writeLiterals(int64_t from, int64_t count) {
             break;
         }
         send_code(s, c, tree);
-        if (counting) s->dyn_ltree[c].fc++;
+    }
+    if (counting) {
+        for (int64_t i = written; i < count; i++) s->dyn_ltree[window[from + i]].fc--;  // not written
     }
     syncUsed();
     return from + written;
 }
 
-bool Matcher::writePiece(unsigned length, unsigned dist) {
+inline bool Matcher::writePiece(unsigned length, unsigned dist) {
     const uint32_t savedPending = s->pending;
     const uint16_t savedBuf = s->bi_buf;
     const int savedValid = s->bi_valid;
 
+    // Length code, length extra bits, distance code, distance extra bits: at most 48 bits, sent
+    // as one string.
     const unsigned lc = length_code_table[length - MIN_MATCH];
-    send_code(s, lc + LITERALS + 1, s->curLitTree);
-    if (extra_lbits[lc] > 0) send_bits(s, length - MIN_MATCH - static_cast<unsigned>(base_length[lc]), extra_lbits[lc]);
+    const ct_data& lcode = s->curLitTree[lc + LITERALS + 1];
     const unsigned dc = d_code(dist - 1);
-    send_code(s, dc, s->curDistTree);
-    if (extra_dbits[dc] > 0) send_bits(s, dist - 1 - static_cast<unsigned>(base_dist[dc]), extra_dbits[dc]);
+    const ct_data& dcode = s->curDistTree[dc];
+    uint64_t bits = lcode.fc;
+    int n = lcode.dl;
+    bits |= static_cast<uint64_t>(length - MIN_MATCH - static_cast<unsigned>(base_length[lc])) << n;
+    n += extra_lbits[lc];
+    bits |= static_cast<uint64_t>(dcode.fc) << n;
+    n += dcode.dl;
+    bits |= static_cast<uint64_t>(dist - 1 - static_cast<unsigned>(base_dist[dc])) << n;
+    n += extra_dbits[dc];
+    send_bits_long(s, bits, n);
 
     if (static_cast<int64_t>(s->pending) + 1 >= s->strm->avail_out) {
         s->pending = savedPending;
@@ -239,17 +257,38 @@ int32_t side_match(deflate_state* s, uint8_t* window, uint32_t length, uint32_t 
             } else {
                 // Byte by byte, entering every position; every 16 bytes the table must confirm
                 // that the reference ran along, or the match ends.
-                int counter = 16 - static_cast<int>(minMatch);
-                while (p < cap - 3 && window[p] == window[q]) {
+                // Runs of equal bytes up to the next check are found eight bytes at a time (the
+                // window's slack covers the reads), then entered position by position in order.
+                const int64_t end = cap - 3;
+                int64_t counter = 16 - minMatch;
+                while (p < end && window[p] == window[q]) {
                     if (counter == 0) {
                         if (m.hash[m.hashAt(p)] != static_cast<uint32_t>(q)) break;
                         counter = 16;
-                        continue;
                     }
-                    m.hash[m.hashAt(p)] = static_cast<uint32_t>(p);
-                    p++;
-                    q++;
-                    counter--;
+                    const int64_t n = counter < end - p ? counter : end - p;
+                    int64_t k = 0;
+                    while (k < n) {
+                        const uint64_t diff = load64(window + p + k) ^ load64(window + q + k);
+                        if (diff != 0) {
+                            k += __builtin_ctzll(diff) / 8;
+                            break;
+                        }
+                        k += 8;
+                    }
+                    if (k > n) k = n;
+                    int64_t i = 0;
+                    if (dist == 1 && k > 4) {
+                        // A run of one byte value: every position whose four bytes lie in the run
+                        // hashes alike, so only the last of them survives in that bucket.
+                        m.hash[m.hashAt(p)] = static_cast<uint32_t>(p + k - 4);
+                        i = k - 3;
+                    }
+                    for (; i < k; i++) m.hash[m.hashAt(p + i)] = static_cast<uint32_t>(p + i);
+                    p += k;
+                    q += k;
+                    counter -= k;
+                    if (k < n) break;
                 }
             }
             int64_t len = p - ip;
