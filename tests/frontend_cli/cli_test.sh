@@ -577,6 +577,14 @@ test_exhaustive_reads_every_block() {
   expected=$(seq 0 $BLOCK $((127 * BLOCK)))
   got=$(sed -nE 's/^.* threadid: [0-2] read_location ([0-9]+) read_done rc -?[0-9]+ $/\1/p' vantrel.log | sort -nu)
   [[ $got == "$expected" ]] || fail "exhaustive run did not read every block once or more: $(echo "$got" | wc -l) of 128"
+
+  # An empty device read whole: the stop rule fires inside the engine, yet the pass goes on to
+  # the end and ends without the very-empty message.
+  make_image zero.img 256
+  run -s VRT -d zero.img -p 2 -e -t 10
+  expect_status 0 "exhaustive run of an empty device"
+  expect_match err "Over 95%" 0
+  expect_match vantrel.log "^$TS Number of non-zeroblocks: 0 Number of zeroblocks: 40(8[0-9]|9[0-9]) Total blocks: [0-9]+$" 1
 }
 
 test_all_zero_device() {
@@ -588,6 +596,13 @@ test_all_zero_device() {
   expect_occurrences err "Over 95% of the samples read from the device (dev.img$VERY_EMPTY_TAIL" 1
   expect_match vantrel.log "^$TS $(re "Over 95% of the samples read from the device (dev.img$VERY_EMPTY_TAIL")$" 1
   expect_match vantrel.log "^$TS Number of non-zeroblocks: 0 Number of zeroblocks: (340[1-9]|34[1-9][0-9]) Total blocks: [0-9]+$" 1
+
+  # At log level 0 the level-1 message still reaches the console, but not the file.
+  run -s VRT -d dev.img -p 2 --loglevel 0
+  expect_status 0 "all-zero device at log level 0"
+  expect_occurrences err "Over 95% of the samples read from the device (dev.img$VERY_EMPTY_TAIL" 1
+  expect_lines vantrel.log "$TS Number of non-zeroblocks: 0 Number of zeroblocks: [0-9]+ Total blocks: [0-9]+" \
+    "$TS Device size \\(bytes\\) 268435456" "$TS End of run "
 }
 
 test_io_error_limit() {
