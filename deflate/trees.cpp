@@ -130,13 +130,25 @@ void gen_codes(ct_data* tree, int max_code, const uint16_t* bl_count) {
     }
 }
 
+// The longest and shortest run of one code length that the next repeat code may cover: zeros
+// repeat up to 138 times, a length that continues its predecessor up to 6, any other up to 7.
+void setRunLimits(int curlen, int nextlen, int& max_count, int& min_count) {
+    if (nextlen == 0) {
+        max_count = 138, min_count = 3;
+    } else if (curlen == nextlen) {
+        max_count = 6, min_count = 3;
+    } else {
+        max_count = 7, min_count = 4;
+    }
+}
+
 // Counts the bit-length codes needed to send a tree's code lengths with run-length codes.
 void scan_tree(deflate_state* s, ct_data* tree, int max_code) {
     int prevlen = -1;
     int nextlen = tree[0].dl;
     int count = 0;
-    int max_count = nextlen == 0 ? 138 : 7;
-    int min_count = nextlen == 0 ? 3 : 4;
+    int max_count, min_count;
+    setRunLimits(prevlen, nextlen, max_count, min_count);
 
     tree[max_code + 1].dl = 0xffff;  // guard
     for (int n = 0; n <= max_code; n++) {
@@ -155,13 +167,7 @@ void scan_tree(deflate_state* s, ct_data* tree, int max_code) {
         }
         count = 0;
         prevlen = curlen;
-        if (nextlen == 0) {
-            max_count = 138, min_count = 3;
-        } else if (curlen == nextlen) {
-            max_count = 6, min_count = 3;
-        } else {
-            max_count = 7, min_count = 4;
-        }
+        setRunLimits(curlen, nextlen, max_count, min_count);
     }
 }
 
@@ -170,8 +176,8 @@ void send_tree(deflate_state* s, const ct_data* tree, int max_code) {
     int prevlen = -1;
     int nextlen = tree[0].dl;
     int count = 0;
-    int max_count = nextlen == 0 ? 138 : 7;
-    int min_count = nextlen == 0 ? 3 : 4;
+    int max_count, min_count;
+    setRunLimits(prevlen, nextlen, max_count, min_count);
 
     for (int n = 0; n <= max_code; n++) {
         int curlen = nextlen;
@@ -197,13 +203,7 @@ void send_tree(deflate_state* s, const ct_data* tree, int max_code) {
         }
         count = 0;
         prevlen = curlen;
-        if (nextlen == 0) {
-            max_count = 138, min_count = 3;
-        } else if (curlen == nextlen) {
-            max_count = 6, min_count = 3;
-        } else {
-            max_count = 7, min_count = 4;
-        }
+        setRunLimits(curlen, nextlen, max_count, min_count);
     }
 }
 
