@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "frontend/batch_file.h"
+#include "frontend/log.h"
 
 namespace {
 
@@ -114,23 +115,73 @@ TEST(BatchFile, OnlyCommentsAndRejectedLinesGiveNoEntry)
     EXPECT_TRUE(parse("# a\n  \nsdb\n").entries.empty());
 }
 
-TEST(BatchFile, ReadsAFile)
+class BatchFileOnDisk : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/vantrel_batch_XXXXXX";
+        const int fd = mkstemp(pattern);
+        ASSERT_GE(fd, 0);
+        const std::string text = "/dev/sdb\r\n[7]\r\nnope\r\n/dev/sdb\r\n/dev/sdc more\n";
+        ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+        close(fd);
+        path = pattern;
+    }
+    void TearDown() override
+    {
+        std::remove(path.c_str());
+        logQueue.setLimit(0);
+        while (logQueue.tryPop()) {
+        }
+    }
+
+    // Parses the file at log level `level` and returns the lines queued for the log.
+    std::vector<std::string> parseAtLevel(int level, size_t *entryCount)
+    {
+        logQueue.setLimit(level);
+        Calculations record(0, 0, 0);
+        record.logLevel = level;
+        *entryCount = parseBatchFile(path, &record)->size();
+        std::vector<std::string> lines;
+        while (auto line = logQueue.tryPop()) lines.push_back(*line);
+        return lines;
+    }
+
+    std::string path;
+};
+
+TEST_F(BatchFileOnDisk, EntriesInFileOrder)
 {
-    char path[] = "/tmp/vantrel_batch_XXXXXX";
-    const int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    const std::string text = "/dev/sdb\r\n[7]\r\nnope\r\n/dev/sdb\r\n";
-    ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-    close(fd);
     Calculations record(0, 0, 0);
     record.logLevel = -1;  // logging off: the warnings are dropped
     auto entries = parseBatchFile(path, &record);
-    std::remove(path);
-    ASSERT_EQ(entries->size(), 2u);
-    EXPECT_EQ(entries->front().text, "/dev/sdb");
+    ASSERT_EQ(entries->size(), 3u);
+    EXPECT_EQ(entries->front().text, "/dev/sdb");  // the carriage return ends the path
     entries->pop();
     EXPECT_EQ(entries->front().kind, 'N');
     EXPECT_EQ(entries->front().number, 7);
+    entries->pop();
+    EXPECT_EQ(entries->front().text, "/dev/sdc");
+}
+
+TEST_F(BatchFileOnDisk, WarningsReachTheLogByLevel)
+{
+    size_t entries = 0;
+    std::vector<std::string> lines = parseAtLevel(2, &entries);
+    EXPECT_EQ(entries, 3u);
+    ASSERT_EQ(lines.size(), 3u);
+    // Syntax and duplicate warnings carry a timestamp and a blank; the inline-comment warning
+    // is queued as it stands.
+    const size_t stamp = timestampText().size();
+    EXPECT_EQ(lines[0].substr(stamp), " batch file syntax error: (line 3) \"nope\r\"");
+    EXPECT_EQ(lines[1].substr(stamp),
+              " batch file duplicate entry error: (line 4) \"/dev/sdb\r\" is already listed");
+    EXPECT_EQ(lines[2], "batch file syntax error (assuming inline comment): (line 5) \"/dev/sdc more\"");
+
+    // At level 1 only the inline-comment warning (level 0) is kept.
+    lines = parseAtLevel(1, &entries);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("batch file syntax error (assuming inline comment)", 0), 0u);
 }
 
 }  // namespace
