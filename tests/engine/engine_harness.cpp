@@ -244,8 +244,8 @@ void InMemoryDevice::serve(int32_t blockSize)
         if (served) {
             // Like a sampler thread: read into its own buffer, then hand the block back.
             uint64_t bytes = std::min<uint64_t>(length, image_.size() - offset);
-            std::memset(buffer.data(), 0, buffer.size());
             std::memcpy(buffer.data(), image_.data() + offset, bytes);
+            std::memset(buffer.data() + bytes, 0, buffer.size() - bytes);
             rc = vantrel_read_done(r.deviceId, r.thread, 0, bytes, buffer.data(), 2);
         }
         std::lock_guard<std::mutex> guard(mutex_);
