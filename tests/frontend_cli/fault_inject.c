@@ -115,16 +115,22 @@ static mode_t modeArgument(int flags, va_list args)
     return (flags & (O_CREAT | O_TMPFILE)) ? (mode_t)va_arg(args, int) : 0;
 }
 
+/* The mode argument of an open call, present only when the flags create a file. */
+#define OPEN_MODE(flags)                                                           \
+    ({                                                                             \
+        va_list args_;                                                             \
+        va_start(args_, flags);                                                    \
+        const mode_t mode_ = modeArgument(flags, args_);                           \
+        va_end(args_);                                                             \
+        mode_;                                                                     \
+    })
+
 #define DEFINE_OPEN(name)                                                          \
     int name(const char *path, int flags, ...)                                     \
     {                                                                              \
-        va_list args;                                                              \
-        va_start(args, flags);                                                     \
-        const mode_t mode = modeArgument(flags, args);                             \
-        va_end(args);                                                              \
+        const mode_t mode = OPEN_MODE(flags);                                      \
         if (openMustFail(path)) return -1;                                         \
-        int (*real)(const char *, int, ...) = NEXT(int (*)(const char *, int, ...), #name); \
-        return track(path, real(path, flags, mode));                               \
+        return track(path, NEXT(int (*)(const char *, int, ...), #name)(path, flags, mode)); \
     }
 DEFINE_OPEN(open)
 DEFINE_OPEN(open64)
@@ -132,13 +138,9 @@ DEFINE_OPEN(open64)
 #define DEFINE_OPENAT(name)                                                        \
     int name(int dir, const char *path, int flags, ...)                            \
     {                                                                              \
-        va_list args;                                                              \
-        va_start(args, flags);                                                     \
-        const mode_t mode = modeArgument(flags, args);                             \
-        va_end(args);                                                              \
+        const mode_t mode = OPEN_MODE(flags);                                      \
         if (openMustFail(path)) return -1;                                         \
-        int (*real)(int, const char *, int, ...) = NEXT(int (*)(int, const char *, int, ...), #name); \
-        return track(path, real(dir, path, flags, mode));                          \
+        return track(path, NEXT(int (*)(int, const char *, int, ...), #name)(dir, path, flags, mode)); \
     }
 DEFINE_OPENAT(openat)
 DEFINE_OPENAT(openat64)
