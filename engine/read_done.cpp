@@ -179,8 +179,14 @@ extern "C" int32_t VANTREL_CALL vantrel_read_done(uint32_t deviceId, uint32_t th
         return finishContext();
     }
     if (readError != 0) {
-        context.location = nextReadLocation(c);
-        requestRead(c, context.location);
+        const uint64_t next = nextReadLocation(c);
+        // Exhaustive mode: the failed block was the range's last, so the range is used up, just
+        // as when that block arrives. Asking for a location past the end instead would leave
+        // the context unfinished (no final record) and makes a front end stop every reader.
+        if (next == END_OF_RANGE)
+            return finishContext();
+        context.location = next;
+        requestRead(c, next);
         return 0;
     }
     if (bytesRead != uint64_t(e.blockSize)) {

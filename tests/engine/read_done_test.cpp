@@ -252,6 +252,24 @@ TEST_F(EngineTest, ExhaustiveCountingRules)
     EXPECT_EQ(result.nonZeroSamples + result.zeroSamples, 0u);
 }
 
+TEST_F(EngineTest, FailedReadOfARangesLastBlockFinishesTheContext)
+{
+    EngineSetup setup = makeSetup(ENGINE_TYPE_6_4, 2, 6 * 65536);
+    setup.exhaustive = true;
+    ManualRun run(setup, allOf(ContentKind::random));
+    ManualDevice &device = run.device;
+    ASSERT_EQ(device.answer(1), 0);  // block 3
+    ASSERT_EQ(device.answer(1), 0);  // block 4
+    EXPECT_EQ(device.request(1).sector / 128, 5u);
+    EXPECT_EQ(device.answer(1, 1), 0) << "the range's last block failed: context 1 is done";
+    for (const ReadRequest &request : Recorder::requests())
+        EXPECT_LT(request.sector, 6 * 128u) << "no request past the device's end";
+    EXPECT_EQ(device.answer(0), 0);
+    EXPECT_EQ(device.answer(0), 0);
+    EXPECT_EQ(device.answer(0), ENGINE_STATUS_DONE);
+    EXPECT_EQ(run.result.nonZeroSamples, 4u);
+}
+
 TEST_F(EngineTest, TraceLinesAtLevelThree)
 {
     EngineSetup setup = makeSetup(ENGINE_TYPE_6_4, 1, 1 << 30);
