@@ -29,7 +29,21 @@ uint16_t load16(const uint8_t* p) {
     return v;
 }
 
+// The Windows build's matcher differs in two bounds, compares match bytes four at a time, and its
+// table holds absolute addresses, so that an entry never written, and the one written for the
+// window's first position, never give a match. Here such entries hold position + 1, and 0 is empty.
+struct Layout {
+    int64_t literalsOnlyBudget;  // a budget this small or smaller writes literals only
+    int64_t searchMargin;        // budget held back from the search and the end test
+    bool wideCompare;            // match bytes compared eight at a time (else four)
+    bool emptyEntries;           // a table entry of 0 names no position
+};
+
+constexpr Layout kLinuxLayout{12, 9, true, false};
+constexpr Layout kWindowsLayout{8, 5, false, true};
+
 // Working set of one call, positions counted from the window's first byte.
+template <const Layout& L>
 struct Matcher {
     deflate_state* s;
     SideBuffer* sb;
@@ -44,8 +58,13 @@ struct Matcher {
 
     uint32_t masked(int64_t pos) const { return load32(window + pos) & mask; }
     uint32_t hashAt(int64_t pos) const { return (masked(pos) * kHashMultiplier) >> kHashShift; }
+    static uint32_t entry(int64_t pos) { return static_cast<uint32_t>(L.emptyEntries ? pos + 1 : pos); }
+    // The position a table entry names, or -1 for none.
+    static int64_t position(uint32_t entry) {
+        return L.emptyEntries ? static_cast<int64_t>(entry) - 1 : static_cast<int64_t>(entry);
+    }
     bool candidate(int64_t ref, int64_t ip) const {
-        return ref >= ip - MAX_SIDE_DIST && ref < ip && masked(ref) == masked(ip);
+        return ref >= 0 && ref >= ip - MAX_SIDE_DIST && ref < ip && masked(ref) == masked(ip);
     }
     void syncUsed() {
         if (direct) used = static_cast<int64_t>(s->pending) - pendingStart;
@@ -60,7 +79,8 @@ struct Matcher {
     void recordPiece(unsigned length, unsigned dist);
 };
 
-int64_t Matcher::writeLiterals(int64_t from, int64_t count) {
+template <const Layout& L>
+int64_t Matcher<L>::writeLiterals(int64_t from, int64_t count) {
     const ct_data* tree = s->curLitTree;
     const int64_t avail = s->strm->avail_out;
     int64_t written = 0;
@@ -97,7 +117,8 @@ int64_t Matcher::writeLiterals(int64_t from, int64_t count) {
     return from + written;
 }
 
-inline bool Matcher::writePiece(unsigned length, unsigned dist) {
+template <const Layout& L>
+inline bool Matcher<L>::writePiece(unsigned length, unsigned dist) {
     const uint32_t savedPending = s->pending;
     const uint16_t savedBuf = s->bi_buf;
     const int savedValid = s->bi_valid;
@@ -130,7 +151,8 @@ inline bool Matcher::writePiece(unsigned length, unsigned dist) {
     return true;
 }
 
-void Matcher::recordLiterals(int64_t from, int64_t count) {
+template <const Layout& L>
+void Matcher<L>::recordLiterals(int64_t from, int64_t count) {
     for (int64_t i = 0; i < count; i++) {
         unsigned c = window[from + i];
         s->d_buf[s->last_lit + used] = 0;
@@ -140,7 +162,8 @@ void Matcher::recordLiterals(int64_t from, int64_t count) {
     }
 }
 
-void Matcher::recordPiece(unsigned length, unsigned dist) {
+template <const Layout& L>
+void Matcher<L>::recordPiece(unsigned length, unsigned dist) {
     s->d_buf[s->last_lit + used] = static_cast<uint16_t>(dist);
     s->l_buf[s->last_lit + used] = static_cast<uint8_t>(length - MIN_MATCH);
     s->dyn_ltree[LITERALS + 1 + length_code_table[length - MIN_MATCH]].fc++;
@@ -148,11 +171,10 @@ void Matcher::recordPiece(unsigned length, unsigned dist) {
     used++;
 }
 
-}  // namespace
-
-int32_t side_match(deflate_state* s, uint8_t* window, uint32_t length, uint32_t outputLimit) {
+template <const Layout& L>
+int32_t sideMatch(deflate_state* s, uint8_t* window, uint32_t length, uint32_t outputLimit) {
     SideBuffer* sb = s->sideBuffer;
-    Matcher m{s, sb, window, sb->hash, sb->minMatch == 3 ? 0xffffffu : 0xffffffffu, s->mode != 2,
+    Matcher<L> m{s, sb, window, sb->hash, sb->minMatch == 3 ? 0xffffffu : 0xffffffffu, s->mode != 2,
               s->treeState == 1, 0};
     const int64_t minMatch = sb->minMatch;
     const bool noSkip = sb->noSkip != 0;
@@ -171,7 +193,7 @@ int32_t side_match(deflate_state* s, uint8_t* window, uint32_t length, uint32_t 
     }
     // Keeps the searched positions within what the remaining budget can pay for.
     auto searchLimit = [&](int64_t ip) {
-        int64_t limit = ip + (m.budget - 9) - m.used;
+        int64_t limit = ip + (m.budget - L.searchMargin) - m.used;
         return limit < mflimit ? limit : mflimit;
     };
 
@@ -180,7 +202,7 @@ int32_t side_match(deflate_state* s, uint8_t* window, uint32_t length, uint32_t 
     int64_t ref = 0;
     int64_t stopAt = -1;  // input position where a code did not fit
 
-    if (m.budget <= 12 || length <= minMatch + 8 || s->strategy == Z_HUFFMAN_ONLY) goto lastLiterals;
+    if (m.budget <= L.literalsOnlyBudget || length <= minMatch + 8 || s->strategy == Z_HUFFMAN_ONLY) goto lastLiterals;
 
     if (sb->fill == 0) {
         m.hash[m.hashAt(ip0)] = 0;
@@ -198,8 +220,8 @@ int32_t side_match(deflate_state* s, uint8_t* window, uint32_t length, uint32_t 
                 if (!noSkip) step = attempts++ >> 6;
                 const int64_t next = ip + step;
                 if (next > limit) goto lastLiterals;
-                ref = m.hash[h];
-                m.hash[h] = static_cast<uint32_t>(ip);
+                ref = m.position(m.hash[h]);
+                m.hash[h] = m.entry(ip);
                 const uint32_t hn = m.hashAt(next);
                 if (m.candidate(ref, ip)) break;
                 ip = next;
@@ -237,7 +259,7 @@ int32_t side_match(deflate_state* s, uint8_t* window, uint32_t length, uint32_t 
 
             int64_t p = ip + minMatch;
             int64_t q = ref + minMatch;
-            if (!noSkip) {
+            if (!noSkip && L.wideCompare) {
                 bool differs = false;
                 while (p < cap - 7) {
                     const uint64_t diff = load64(window + p) ^ load64(window + q);
@@ -254,6 +276,22 @@ int32_t side_match(deflate_state* s, uint8_t* window, uint32_t length, uint32_t 
                     if (p < matchlimit - 1 && load16(window + p) == load16(window + q)) p += 2, q += 2;
                     if (p < matchlimit && window[p] == window[q]) p += 1;
                 }
+            } else if (!noSkip) {
+                bool differs = false;
+                while (p < cap - 3) {
+                    const uint32_t diff = load32(window + p) ^ load32(window + q);
+                    if (diff != 0) {
+                        p += __builtin_ctz(diff) / 8;
+                        differs = true;
+                        break;
+                    }
+                    p += 4;
+                    q += 4;
+                }
+                if (!differs) {
+                    if (p < matchlimit - 1 && load16(window + p) == load16(window + q)) p += 2, q += 2;
+                    if (p < matchlimit && window[p] == window[q]) p += 1;
+                }
             } else {
                 // Byte by byte, entering every position; every 16 bytes the table must confirm
                 // that the reference ran along, or the match ends.
@@ -263,7 +301,7 @@ int32_t side_match(deflate_state* s, uint8_t* window, uint32_t length, uint32_t 
                 int64_t counter = 16 - minMatch;
                 while (p < end && window[p] == window[q]) {
                     if (counter == 0) {
-                        if (m.hash[m.hashAt(p)] != static_cast<uint32_t>(q)) break;
+                        if (m.hash[m.hashAt(p)] != m.entry(q)) break;
                         counter = 16;
                     }
                     const int64_t n = counter < end - p ? counter : end - p;
@@ -281,10 +319,10 @@ int32_t side_match(deflate_state* s, uint8_t* window, uint32_t length, uint32_t 
                     if (dist == 1 && k > 4) {
                         // A run of one byte value: every position whose four bytes lie in the run
                         // hashes alike, so only the last of them survives in that bucket.
-                        m.hash[m.hashAt(p)] = static_cast<uint32_t>(p + k - 4);
+                        m.hash[m.hashAt(p)] = m.entry(p + k - 4);
                         i = k - 3;
                     }
-                    for (; i < k; i++) m.hash[m.hashAt(p + i)] = static_cast<uint32_t>(p + i);
+                    for (; i < k; i++) m.hash[m.hashAt(p + i)] = m.entry(p + i);
                     p += k;
                     q += k;
                     counter -= k;
@@ -332,10 +370,10 @@ int32_t side_match(deflate_state* s, uint8_t* window, uint32_t length, uint32_t 
                 anchor = ip;
                 goto lastLiterals;
             }
-            m.hash[m.hashAt(ip - 2)] = static_cast<uint32_t>(ip - 2);
+            m.hash[m.hashAt(ip - 2)] = m.entry(ip - 2);
             const uint32_t h = m.hashAt(ip);
-            ref = m.hash[h];
-            m.hash[h] = static_cast<uint32_t>(ip);
+            ref = m.position(m.hash[h]);
+            m.hash[h] = m.entry(ip);
             anchor = ip;
             if (!m.candidate(ref, ip)) break;
         }
@@ -362,6 +400,20 @@ finish:
     sb->fill = static_cast<uint64_t>(stopAt);
     s->last_lit += static_cast<uint32_t>(m.used);
     return static_cast<int32_t>(m.used);
+}
+
+}  // namespace
+
+int32_t side_match(deflate_state* s, uint8_t* window, uint32_t length, uint32_t outputLimit) {
+#ifdef _WIN32
+    return sideMatch<kWindowsLayout>(s, window, length, outputLimit);
+#else
+    return sideMatch<kLinuxLayout>(s, window, length, outputLimit);
+#endif
+}
+
+int32_t side_match_windows_layout(deflate_state* s, uint8_t* window, uint32_t length, uint32_t outputLimit) {
+    return sideMatch<kWindowsLayout>(s, window, length, outputLimit);
 }
 
 }  // namespace vdeflate

@@ -249,3 +249,59 @@ TEST(SpecialMode, FullWindowStartsOver) {
 }
 
 }  // namespace
+
+namespace {
+
+// Runs one matcher call on a fresh stream's window and returns the tokens it wrote.
+std::vector<Token> matchOnce(int level, const std::vector<uint8_t>& input, uint32_t outSpace, bool windowsLayout) {
+    z_stream strm{};
+    EXPECT_EQ(drive::initLikeEngine(strm, level), Z_OK);
+    deflate_state* s = strm.state;
+    std::memcpy(s->sideBuffer->window, input.data(), input.size());
+    strm.avail_out = outSpace;
+    send_bits(s, 2, 3);  // static block header
+    const auto length = static_cast<uint32_t>(input.size());
+    if (windowsLayout) {
+        side_match_windows_layout(s, s->sideBuffer->window, length, outSpace);
+    } else {
+        side_match(s, s->sideBuffer->window, length, outSpace);
+    }
+    send_code(s, END_BLOCK, static_ltree);
+    bi_windup(s);
+    auto decoded = tokens::decode(s->pending_buf, s->pending).tokens;
+    deflateEnd(&strm);
+    return decoded;
+}
+
+size_t leadingLiterals(const std::vector<Token>& all) {
+    size_t n = 0;
+    while (n + 1 < all.size() && all[n + 1].type == Type::Literal) n++;
+    return n;
+}
+
+TEST(SpecialMode, WindowsLayoutNeverMatchesTheFirstPositionsEntry) {
+    const std::vector<uint8_t> input(1000, 'a');
+    struct Case {
+        bool windowsLayout;
+        uint32_t outSpace;
+        size_t leading;  // literals before the first match
+        bool matches;
+    };
+    const Case cases[] = {
+        {false, 4096, 1, true},
+        {true, 4096, 2, true},
+        // A budget of 10 bytes: literals only under the 12-byte bound, a search under the 8-byte one.
+        {false, 10, 0, false},
+        {true, 10, 2, true},
+    };
+    for (const auto& c : cases) {
+        const auto all = matchOnce(111, input, c.outSpace, c.windowsLayout);
+        const bool matched = !only(all, Type::Match).empty();
+        EXPECT_EQ(matched, c.matches) << c.windowsLayout << " " << c.outSpace;
+        if (matched) {
+            EXPECT_EQ(leadingLiterals(all), c.leading) << c.windowsLayout << " " << c.outSpace;
+        }
+    }
+}
+
+}  // namespace
