@@ -61,51 +61,65 @@ private:
         uint64_t sendBits = 0; // sends of the current 64 cycles, before they go to sendMap
         std::unique_ptr<uint64_t[]> sendMap;
 
-        // Appends the low `bits` bits of `value` (at most 15), highest bit first.
+        // Appends the low `bits` bits of `value`, highest bit first: at most 15 bits, so at
+        // most one word becomes complete. The store is made either way and overwritten later
+        // when the word is not complete yet (the word array has room for it).
         VANTREL_ALWAYS_INLINE void putShort(uint32_t value, uint32_t bits) {
             pending = (pending << bits) | value;
             pendingBits += bits;
-            // At most one word is complete; when none is, the store is overwritten later.
-            const bool full = pendingBits >= 16;
-            pendingBits -= full ? 16 : 0;
-            words[wordCount] = static_cast<uint16_t>(pending >> pendingBits);
-            wordCount += full;
+            const uint32_t complete = pendingBits >> 4;
+            words[wordCount] = static_cast<uint16_t>(pending >> ((pendingBits - 16) & 63));
+            wordCount += complete;
+            pendingBits -= 16 * complete;
         }
-        // Appends the low `bits` bits of `value` (at most 48), highest bit first.
+        // The same for up to 48 bits: up to three words become complete.
         VANTREL_ALWAYS_INLINE void putLong(uint64_t value, uint32_t bits) {
             pending = (pending << bits) | value;
             pendingBits += bits;
-            while (pendingBits >= 16) {
-                pendingBits -= 16;
-                words[wordCount++] = static_cast<uint16_t>(pending >> pendingBits);
-            }
+            const uint32_t complete = pendingBits >> 4;
+            words[wordCount] = static_cast<uint16_t>(pending >> ((pendingBits - 16) & 63));
+            words[wordCount + 1] = static_cast<uint16_t>(pending >> ((pendingBits - 32) & 63));
+            words[wordCount + 2] = static_cast<uint16_t>(pending >> ((pendingBits - 48) & 63));
+            wordCount += complete;
+            pendingBits -= 16 * complete;
         }
-        // Counts one field of `bits` bits (at most 15) in the lane's next cycle.
-        VANTREL_ALWAYS_INLINE void countField(uint32_t bits) {
+        // Counts one field of `bits` bits (at most 15) and says whether the lane sends a word
+        // in that field's cycle.
+        VANTREL_ALWAYS_INLINE uint32_t countField(uint32_t bits) {
             counted += bits;
-            const bool send = counted >= 16;
-            counted -= send ? 16 : 0;
-            sendBits |= uint64_t(send) << (cycle & 63);
-            if ((++cycle & 63) == 0) {
-                sendMap[(cycle >> 6) - 1] = sendBits;
-                sendBits = 0;
+            const uint32_t send = counted >= 16;
+            counted -= 16 * send;
+            return send;
+        }
+        // Notes the sends of the next `cycles` cycles (bit i: cycle + i). Cycles are gathered
+        // 64 at a time; a match may reach 3 cycles into the next 64.
+        VANTREL_ALWAYS_INLINE void noteSends(uint32_t sends, uint32_t cycles) {
+            const uint32_t offset = cycle & 63;
+            sendBits |= uint64_t(sends) << offset;
+            if (offset + cycles >= 64) {
+                sendMap[cycle >> 6] = sendBits;
+                sendBits = uint64_t(sends) >> (64 - offset);
             }
+            cycle += cycles;
         }
         VANTREL_ALWAYS_INLINE void add(const EncodedSymbol& r) {
             if (r.isLiteral) {
                 putShort(r.code, r.codeLength);
-                countField(r.codeLength);
+                noteSends(countField(r.codeLength), 1);
                 return;
             }
+            // Field order: code, distance code, length extra, distance extra; together at
+            // most 15 + 15 + 5 + 13 bits.
             uint64_t joined = r.code;
             joined = (joined << r.distanceCodeLength) | r.distanceCode;
             joined = (joined << r.lengthExtraBits) | r.lengthExtra;
             joined = (joined << r.distanceExtraBits) | r.distanceExtra;
             putLong(joined, r.codeLength + r.distanceCodeLength + r.lengthExtraBits + r.distanceExtraBits);
-            countField(r.codeLength);
-            countField(r.distanceCodeLength);
-            countField(r.lengthExtraBits);
-            countField(r.distanceExtraBits);
+            uint32_t sends = countField(r.codeLength);
+            sends |= countField(r.distanceCodeLength) << 1;
+            sends |= countField(r.lengthExtraBits) << 2;
+            sends |= countField(r.distanceExtraBits) << 3;
+            noteSends(sends, 4);
         }
     };
 
