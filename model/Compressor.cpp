@@ -64,8 +64,10 @@ std::vector<uint8_t> Compressor::compress(const uint8_t* block, uint32_t* bookOu
 
     // Code each token and hand it straight to its lane: the records of Encoder::encode,
     // without keeping them.
+    std::size_t matches = 0;
+    for (std::size_t i = 0; i < count; ++i) matches += tokens[i].value > kEndOfBlock;
     const Token* next = tokens;
-    return packer.pack(count, [&]() VANTREL_ALWAYS_INLINE { return encoder->encodeToken(*next++, book, book); });
+    return packer.pack(count, matches, [&]() VANTREL_ALWAYS_INLINE { return encoder->encodeToken(*next++, book, book); });
 }
 
 namespace {
