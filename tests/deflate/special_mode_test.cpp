@@ -305,3 +305,32 @@ TEST(SpecialMode, WindowsLayoutNeverMatchesTheFirstPositionsEntry) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SpecialMode, Mode2StoresStepsWithoutMatches) {
+    struct Case {
+        testdata::Kind kind;
+        uint32_t hint;
+        bool stored;
+    };
+    // One recorded symbol per input byte forces a stored block, unless the hint asks for Huffman
+    // coding only; then the cheapest block wins, and for text that is a coded one.
+    const Case cases[] = {
+        {testdata::Kind::Random, Z_HINT_NONE, true},
+        {testdata::Kind::Text, 1, false},
+        {testdata::Kind::Random, 1, true},
+    };
+    for (const auto& c : cases) {
+        const auto input = testdata::make(c.kind, 1000);
+        Stream st(102, 4096);
+        ASSERT_EQ(st.call(input, c.hint), Z_OK);
+        const auto all = st.tokens();
+        ASSERT_FALSE(all.empty());
+        EXPECT_EQ(all.front().type == Type::StoredBlock && all.front().value == 1000, c.stored)
+            << testdata::kindName(c.kind) << " hint " << c.hint;
+        EXPECT_EQ(oracle::inflateBytes(st.out.data(), st.strm.total_out, 15).data, input);
+    }
+}
+
+}  // namespace
