@@ -1,7 +1,9 @@
 // engine_state.cpp - the process-wide engine state, its defaults, the arena and shared helpers.
 #include "engine/engine_state.h"
 
+#include <algorithm>
 #include <cstring>
+#include <limits>
 
 namespace vantrel::engine {
 
@@ -43,8 +45,9 @@ void initEngineDefaults()
 
 int32_t unitBlocks()
 {
+    // regionBlock counts up to this many blocks in 16 bits, so small blocks are capped there.
     int32_t blocks = engineState.compUnitSize / engineState.blockSize;
-    return blocks > 0 ? blocks : 1;
+    return std::clamp<int32_t>(blocks, 1, std::numeric_limits<int16_t>::max());
 }
 
 // Hands out the next bytes of the context's arena. Each allocation is aligned to 16 bytes so

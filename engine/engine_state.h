@@ -92,7 +92,7 @@ inline int recordsPerThread() { return engineState.engineType == ENGINE_TYPE_7_3
 inline int32_t engineZeroSamples() { return static_cast<int32_t>(engineState.zeroSamples.load()); }
 inline int32_t engineNonZeroSamples() { return static_cast<int32_t>(engineState.nonZeroSamples.load()); }
 
-// Blocks a deflate sample may span (at least 1).
+// Blocks a deflate sample may span (1 to 32767).
 int32_t unitBlocks();
 
 // Arena callbacks for the context streams (opaque is the ThreadContext).

@@ -83,6 +83,28 @@ TEST_F(EngineTest, UnitBoundaryEndsASampleOnTheUnitsLastBlock)
     }
 }
 
+TEST_F(EngineTest, SmallBlocksMeasureInShortPiecesAndCapTheUnit)
+{
+    // 512-byte blocks: one short piece per block, and a unit of 131072 blocks would not fit the
+    // 16-bit block count, so a sample spans at most 32767 blocks.
+    EngineSetup setup = makeSetup(ENGINE_TYPE_6_4, 1, 65536ULL * 512);
+    setup.blockSize = 512;
+    setup.exhaustive = true;
+    setup.withLog = false;
+    EngineSession session(setup);
+    vantrel_threads_params(0, 100 * 512, int64_t(setup.deviceBytes));
+    ManualDevice device(setup.deviceBytes,
+                        blockSource([](uint64_t b) { return b == 100 ? ContentKind::text : ContentKind::zero; }, 512));
+    EngineResult result{};
+    session.start(&result);
+    while (Recorder::events().empty())
+        ASSERT_EQ(device.answer(0), 0);
+    auto event = Recorder::events()[0];
+    EXPECT_EQ(event.b, 100u);
+    EXPECT_EQ(event.a, 32767);
+    EXPECT_EQ(event.c, 1024u) << "the text block and the zero block that ended the sample";
+}
+
 TEST(IncompressibilityCheckTest, Verdicts)
 {
     std::vector<uint8_t> zeros(32768, 0), counting(32768), random(32768);
