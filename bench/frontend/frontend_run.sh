@@ -3,11 +3,11 @@
 # 10 sampler threads: user + system CPU seconds, wall seconds and peak resident memory, for a
 # default VRT run and a KSM run. Logging goes to the work folder; the image is only read.
 #   usage: bench/frontend/frontend_run.sh [extra vantrel options]
-# BUILD_DIR (default build/bench) names the release build to use (built here if needed).
+# BUILD_DIR (default build/frontend_bench) names the release build to use (built here if needed).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-build=${BUILD_DIR:-build/bench}
+build=${BUILD_DIR:-build/frontend_bench}
 program=$build/frontend/vantrel
 if [[ ! -x "$program" ]]; then
   mkdir -p "$build"
