@@ -30,25 +30,28 @@ extern std::string csvSeparator;  // CSV field separator, "," unless the main ro
 extern int resultCount;           // device count of the totals; set by the main road before the
                                   // final summaries, lowered by devices below the sample target
 
-// The numbers one report line shows, derived from a record. Pure.
+// The numbers one report line shows, derived from a record: size is deviceBytes in GiB,
+// savings = size - compressedGB. Pure, thread-safe.
 struct ReportFigures {
-    double sizeGB;          // deviceBytes in GiB
+    double sizeGB;
     double compressedGB;
-    double savingsGB;       // size - compressed
-    double savingsPct;      // savings x 100 / size
+    double savingsGB;
+    double savingsPct;           // savings x 100 / size
     double thinPct;
-    double compressionPct;  // unchanged (the CSV file)
+    double compressionPct;       // unchanged, as the CSV file writes it
     double shownCompressionPct;  // as the console shows it: 0 when its magnitude is below 0.1
     double accuracyPct;
 };
 ReportFigures reportFigures(const Calculations &figures);
 
-// The pieces of the reports as text, for a name column of width W = nameColumnWidth. Pure.
-std::string tableHeader(int width);
-std::string tableSeparator(int width);
+// The report pieces as text; `width` is the name column's nameColumnWidth (the column is
+// width + 7 characters), `devices` the count the totals show, `marked` adds "**" after a
+// device's sample count. Each returns whole lines ending in a newline. Pure, thread-safe.
+std::string tableHeader(int width);     // empty line, two heading lines, separator
+std::string tableSeparator(int width);  // the dashed line
 std::string tableDeviceRow(const Calculations &figures, const std::string &name, bool marked,
                            int width);
-std::string tableTotalRow(const Calculations &totals, int devices, int width);
+std::string tableTotalRow(const Calculations &totals, int devices, int width);  // with separator
 std::string paragraphDevice(const Calculations &figures, const std::string &name);
 std::string paragraphTotal(const Calculations &totals, int devices);
 std::string csvHeader(const std::string &separator);
