@@ -220,7 +220,7 @@ test_parse_errors() {
   # file name at level 6, whatever --logfile says.
   run -s VRT --logfile mine.log --bogus
   expect_status 4 "--bogus"
-  expect_lines err "$(re "$prefix")[^']*--bogus[^']*"
+  expect_text err "${prefix}unrecognised option  --bogus "$'\n'
   [[ ! -e mine.log ]] || fail "--logfile was applied although the command line did not parse"
   expect_lines Orvane_Tessaline_6170_Vantrel.log \
     "$(re "$(start_line -s VRT --logfile mine.log --bogus)")" "$(re "$(cat err)")" "Execution terminated"
@@ -229,20 +229,31 @@ test_parse_errors() {
   # -s missing: the parsed settings apply, so the named log receives the error.
   run -d dev.img --logfile named.log
   expect_status 4 "-s missing"
-  expect_lines err "$(re "$prefix")[^']* storageSys [^']*"
+  expect_text err "${prefix}option  storageSys  requires at least one argument"$'\n'
   expect_lines named.log "$(re "$(start_line -d dev.img --logfile named.log)")" "$(re "$(cat err)")" "Execution terminated"
 
-  local word
-  for word in vrt " VRT" "VRT " Vrt XYZ; do
-    run -s "$word" -d dev.img
-    expect_status 4 "-s '$word'"
-    expect_lines err "$(re "$prefix")[^']*storageSys[^']*"
-  done
-  for args in "-s VRT -p" "-s VRT -p abc" "-s VRT -t -5x" "-s"; do
-    # shellcheck disable=SC2086
-    run $args
-    expect_status 4 "$args"
-    expect_lines err "$(re "$prefix")[^']*"
+  # The option library's own texts (Boost 1.74), single quotes replaced by blanks.
+  local cases=(
+    "-s|vrt|the argument ( vrt ) for option  --storageSys  is invalid"
+    "-s| VRT|the argument for option  --storageSys  is invalid"
+    "-s|VRT |the argument ( VRT  ) for option  --storageSys  is invalid"
+    "-s|XYZ|the argument ( XYZ ) for option  --storageSys  is invalid"
+    "-p||the required argument for option  --p  is missing"
+    "-p|abc|the argument ( abc ) for option  --p  is invalid"
+    "-t|-5x|the argument ( -5x ) for option  --maxNumSamples  is invalid"
+  )
+  local entry option value message
+  for entry in "${cases[@]}"; do
+    IFS='|' read -r option value message <<< "$entry"
+    if [[ $option == -s ]]; then
+      run -d dev.img -s "$value"
+    elif [[ -z $value ]]; then
+      run -s VRT -d dev.img "$option"
+    else
+      run -s VRT -d dev.img "$option" "$value"
+    fi
+    expect_status 4 "$option '$value'"
+    expect_text err "$prefix$message"$'\n'
   done
 }
 
