@@ -1,5 +1,4 @@
-// The run's log: levels, the timestamped log line, the logger thread, the end-of-run lines and
-// the one exit routine with the process's exit statuses.
+// The run's log (levels, timestamped lines, logger thread, end-of-run lines) and the exit routine.
 #ifndef VANTREL_FRONTEND_LOG_H
 #define VANTREL_FRONTEND_LOG_H
 

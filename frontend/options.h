@@ -1,5 +1,4 @@
-// Start-up: the command line, the usage text, the log file and the checks that fix the run
-// configuration.
+// Start-up: the command line, the usage text, the log file and the checks of the run settings.
 #ifndef VANTREL_FRONTEND_OPTIONS_H
 #define VANTREL_FRONTEND_OPTIONS_H
 

@@ -54,12 +54,12 @@ public:
 };
 
 // A device's (or the run's) result figures on top of the counters. Sizes in GiB (2^30 bytes).
-class Calculations : public threadWorkData {
+// reset is its one virtual operation.
+class Calculations final : public threadWorkData {
 public:
     Calculations(uint64_t rangeStart, uint64_t rangeEnd, uint32_t index);
     Calculations(const Calculations &other) = default;
     Calculations &operator=(const Calculations &other) = default;
-    virtual ~Calculations() = default;
 
     // The base reset, then the five figures become 0; deviceBytes stays.
     virtual void reset();

@@ -1,5 +1,4 @@
-// The sampling road: sampler threads, the engine's three callbacks, the I/O-error check and
-// the division of a device into one range per thread.
+// The sampling road: sampler threads, engine callbacks, the I/O-error check and thread ranges.
 #ifndef VANTREL_FRONTEND_SAMPLER_H
 #define VANTREL_FRONTEND_SAMPLER_H
 
