@@ -334,3 +334,53 @@ TEST(SpecialMode, Mode2StoresStepsWithoutMatches) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SpecialMode, FullFlushForgetsTheWindow) {
+    const auto input = testdata::make(testdata::Kind::LongRepeats, 20000);
+    for (int level : {103, 111}) {
+        Stream st(level, 32768);
+        st.strm.next_in = const_cast<uint8_t*>(input.data());
+        st.strm.avail_in = static_cast<uint32_t>(input.size());
+        ASSERT_EQ(deflate(&st.strm, Z_FULL_FLUSH, Z_HINT_NONE), Z_OK);
+        EXPECT_EQ(st.strm.state->sideBuffer->fill, 0u);
+        // What follows the flush decodes without the data before it.
+        const unsigned long flushedAt = st.strm.total_out;
+        ASSERT_EQ(st.call(input), Z_OK);
+        const auto tail = oracle::inflateBytes(st.out.data() + flushedAt, st.strm.total_out - flushedAt, -15);
+        EXPECT_FALSE(tail.dataError);
+        EXPECT_EQ(tail.data, input);
+    }
+}
+
+TEST(SpecialMode, HeaderDeclaresTheSideWindowWhateverTheWindowBits) {
+    const auto input = testdata::make(testdata::Kind::LongRepeats, 30000);
+    struct Case {
+        int level;
+        uint8_t cmf;  // 0x18: a 512-byte window; 0x78: 32 KiB
+    };
+    // Mode 0 keeps to its 512-byte window; the special modes refer back across their 32 KiB side
+    // window, so that is what they declare.
+    const Case cases[] = {{1, 0x18}, {103, 0x78}, {111, 0x78}};
+    for (const auto& c : cases) {
+        z_stream strm{};
+        ASSERT_EQ(deflateInit2_(&strm, c.level, Z_DEFLATED, 9, 6, 0, "1.2.3", static_cast<int>(sizeof strm)), Z_OK);
+        std::vector<uint8_t> out(40000);
+        strm.next_out = out.data();
+        strm.avail_out = static_cast<uint32_t>(out.size());
+        strm.next_in = const_cast<uint8_t*>(input.data());
+        strm.avail_in = static_cast<uint32_t>(input.size());
+        ASSERT_EQ(deflate(&strm, Z_FINISH, Z_HINT_NONE), Z_STREAM_END);
+        EXPECT_EQ(out[0], c.cmf) << c.level;
+        EXPECT_EQ((out[0] * 256 + out[1]) % 31, 0);
+        out.resize(strm.total_out);
+        deflateEnd(&strm);
+        // The special modes compute no checksum, so the trailer is left out.
+        const auto decoded = oracle::inflateBytes(out.data(), out.size() - 4, 15);
+        EXPECT_FALSE(decoded.dataError);
+        EXPECT_EQ(decoded.data, input);
+    }
+}
+
+}  // namespace
