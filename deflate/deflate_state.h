@@ -144,9 +144,13 @@ struct deflate_state {
 
 inline void put_byte(deflate_state* s, unsigned c) { s->pending_buf[s->pending++] = static_cast<uint8_t>(c); }
 
+// Both bytes are stored through one pointer: a byte store may alias the state, so storing through
+// s->pending_buf twice would reload the state in between.
 inline void put_short(deflate_state* s, unsigned w) {
-    put_byte(s, w & 0xff);
-    put_byte(s, (w >> 8) & 0xff);
+    uint8_t* out = s->pending_buf + s->pending;
+    out[0] = static_cast<uint8_t>(w);
+    out[1] = static_cast<uint8_t>(w >> 8);
+    s->pending += 2;
 }
 
 // Appends the low length bits of value to the 16-bit bit buffer, spilling two bytes when full.
@@ -170,10 +174,17 @@ inline void send_code(deflate_state* s, unsigned c, const ct_data* tree) { send_
 inline void send_bits_long(deflate_state* s, uint64_t value, int length) {
     uint64_t acc = s->bi_buf | (value << s->bi_valid);
     int n = s->bi_valid + length;
-    while (n > 16) {
-        put_short(s, static_cast<unsigned>(acc & 0xffff));
-        acc >>= 16;
-        n -= 16;
+    if (n > 16) {
+        uint8_t* out = s->pending_buf + s->pending;
+        uint32_t written = 0;
+        do {
+            out[written] = static_cast<uint8_t>(acc);
+            out[written + 1] = static_cast<uint8_t>(acc >> 8);
+            written += 2;
+            acc >>= 16;
+            n -= 16;
+        } while (n > 16);
+        s->pending += written;
     }
     s->bi_buf = static_cast<uint16_t>(acc);
     s->bi_valid = n;
