@@ -67,16 +67,17 @@ std::vector<uint8_t> Compressor::compress(const uint8_t* block, uint32_t* bookOu
     std::size_t matches = 0;
     for (std::size_t i = 0; i < count; ++i) matches += tokens[i].value > kEndOfBlock;
     const Token* next = tokens;
-    return packer.pack(count, matches, [&]() VANTREL_ALWAYS_INLINE { return encoder->encodeToken(*next++, book, book); });
+    return packer.pack(count, matches, [&]() VANTREL_ALWAYS_INLINE {
+        return encoder->encodeToken(*next++, book, book);
+    });
 }
 
 namespace {
 
-// Hash of bytes j, j+1, j+2 of the window, as hash3 computes it; `bigEndian` is the window
+// Bytes j, j+1, j+2 of the window as a x 65536 + b x 256 + c; `bigEndian` is the window
 // byte-swapped, so those bytes are bits 40 - 8j and up.
-inline uint32_t laneHash(uint64_t bigEndian, uint32_t j) {
-    const uint32_t v = static_cast<uint32_t>(bigEndian >> (40 - 8 * j)) & 0xFFFFFF;
-    return ((v >> 9) + (v >> 3) + v) & 0x1FF;
+inline uint32_t laneBytes(uint64_t bigEndian, uint32_t j) {
+    return static_cast<uint32_t>(bigEndian >> (40 - 8 * j)) & 0xFFFFFF;
 }
 
 }  // namespace
@@ -118,8 +119,9 @@ std::size_t Compressor::matchInto(const uint8_t* block) {
         const uint32_t low = load32(block + pos);
         const uint64_t window = lastStep ? (low | uint64_t(low) << 32) : load64(block + pos);
         const uint64_t bigEndian = bits::byteSwap64(window);
-        const uint32_t hash[kLanes] = {laneHash(bigEndian, 0), laneHash(bigEndian, 1),
-                                       laneHash(bigEndian, 2), laneHash(bigEndian, 3)};
+        const uint32_t hash[kLanes] = {
+            hashOf(laneBytes(bigEndian, 0)), hashOf(laneBytes(bigEndian, 1)),
+            hashOf(laneBytes(bigEndian, 2)), hashOf(laneBytes(bigEndian, 3))};
         const uint64_t key[kLanes] = {
             static_cast<uint32_t>(window) | tag, static_cast<uint32_t>(window >> 8) | tag,
             static_cast<uint32_t>(window >> 16) | tag, static_cast<uint32_t>(window >> 24) | tag};

@@ -38,9 +38,10 @@ public:
 
     // Hash of three bytes, 0..511.
     static uint32_t hash3(uint8_t a, uint8_t b, uint8_t c) {
-        uint32_t v = (uint32_t(a) << 16) | (uint32_t(b) << 8) | c;
-        return ((v >> 9) + (v >> 3) + v) & 0x1FF;
+        return hashOf((uint32_t(a) << 16) | (uint32_t(b) << 8) | c);
     }
+    // The same of v = a x 65536 + b x 256 + c.
+    static uint32_t hashOf(uint32_t v) { return ((v >> 9) + (v >> 3) + v) & 0x1FF; }
 
     static constexpr uint32_t kHashEntries = 512;
     static constexpr uint32_t kLanes = 4;
