@@ -5,6 +5,9 @@
 
 #include "engine_fixture.h"
 
+extern "C" uint32_t cCallerMemoryNeed(uint32_t threads);
+extern "C" int32_t cCallerAbortTwice(void);
+
 namespace vantrel::testing {
 namespace {
 
@@ -103,6 +106,12 @@ TEST_F(EngineTest, AbortReportsARepeatedRequest)
     EXPECT_EQ(engineState.status.load(), ENGINE_STATUS_ABORTED);
     vantrel_startEx(1, 2, 3, 4);
     EXPECT_EQ(vantrel_get_zero_savings(), 0.0);
+}
+
+TEST_F(EngineTest, CCallersLinkAgainstTheEntryPoints)
+{
+    EXPECT_EQ(cCallerMemoryNeed(4), 4 * perRecord);
+    EXPECT_EQ(cCallerAbortTwice(), 3);
 }
 
 TEST_F(EngineTest, StartRequestsOneBlockPerContext)

@@ -1,5 +1,7 @@
 // Deflate measurement: caps, credits, the unit boundary, the hint and the output itself.
 #include <algorithm>
+#include <cmath>
+#include <random>
 
 #include "engine/incompressibility_check.h"
 #include "engine_fixture.h"
@@ -126,6 +128,54 @@ TEST(IncompressibilityCheckTest, Verdicts)
     EXPECT_GE(incompressible, 48);
     fillContent(ContentKind::text, random.data(), random.size(), 3);
     EXPECT_EQ(check.isIncompressible(random.data(), 32768), 0u);
+}
+
+// The verdict, computed the plain way: a set of the changes' low five bits per 255-byte chunk.
+uint32_t plainVerdict(const uint8_t *data, int32_t length)
+{
+    if (length < 4096)
+        return 0;
+    int32_t repeats = 0;
+    for (int32_t s = 0; s < length; s += 256) {
+        bool seen[32] = {};
+        uint8_t prev = 0;
+        for (int32_t i = s; i < std::min(s + 255, length); i++) {
+            int v = (prev ^ data[i]) & 31;
+            repeats += seen[v];
+            seen[v] = true;
+            prev = data[i];
+        }
+    }
+    int counts[256] = {};
+    for (int i = 0; i < 256; i++)
+        counts[data[i]]++;
+    double entropy = 0;
+    for (int count : counts)
+        if (count)
+            entropy -= count / 256.0 * std::log2(count / 256.0);
+    return (length - repeats) * 777 >= length * 100 && entropy > 6.5 ? 2 : 0;
+}
+
+TEST(IncompressibilityCheckTest, AgreesWithThePlainCountNearTheThreshold)
+{
+    // Random bytes with a growing share replaced by a constant cross the threshold.
+    std::mt19937_64 rng(5);
+    std::vector<uint8_t> piece(32768);
+    int verdicts[3] = {};
+    for (int share = 0; share <= 100; share += 2) {
+        fillContent(ContentKind::random, piece.data(), piece.size(), uint64_t(share) + 1);
+        for (uint8_t &b : piece)
+            if (int(rng() % 100) < share)
+                b = 'e';
+        for (int32_t length : {4096, 20000, 32768}) {
+            IncompressibilityCheck check;
+            uint32_t verdict = check.isIncompressible(piece.data(), length);
+            ASSERT_EQ(verdict, plainVerdict(piece.data(), length)) << share << "% constant, " << length << " bytes";
+            verdicts[verdict]++;
+        }
+    }
+    EXPECT_GT(verdicts[0], 0);
+    EXPECT_GT(verdicts[2], 0);
 }
 
 // The measured output is a zlib stream: the system's inflate must give back exactly the bytes
