@@ -25,8 +25,7 @@ std::string lineMessage(const char *format, int lineNumber, const std::string &l
 // Reports a fatal problem with the file on the standard error stream and in the log, then ends.
 [[noreturn]] void failFile(const std::string &message, int code)
 {
-    std::cerr << message << std::endl;
-    queueLogLine(2, message);
+    consoleAndLog(std::cerr, message);
     exitWith(code);
 }
 

@@ -89,10 +89,21 @@ std::string timestampText()
 
 void threadWorkData::log(int level, std::string message) const
 {
-    if (level == 1) std::cerr << message << std::endl;
+    if (level == 1) consoleLine(std::cerr, message);
     if (logLevel >= 0 && logLevel >= level) {
         logQueue.push(std::make_unique<std::string>(timestampText() + " " + message), level);
     }
+}
+
+void consoleLine(std::ostream &out, const std::string &text)
+{
+    out << (text + '\n') << std::flush;
+}
+
+void consoleAndLog(std::ostream &out, const std::string &text)
+{
+    consoleLine(out, text);
+    queueLogLine(2, text);
 }
 
 void queueLogLine(int level, std::string line)

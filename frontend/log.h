@@ -5,6 +5,7 @@
 #include <atomic>
 #include <boost/date_time/posix_time/ptime.hpp>
 #include <cstdint>
+#include <ostream>
 #include <string>
 
 #include "frontend/records.h"
@@ -50,6 +51,14 @@ std::string timestampText();
 
 // Queues `line` unchanged (no timestamp) on the log queue at `level`. Thread-safe.
 void queueLogLine(int level, std::string line);
+
+// Writes `text` and a newline to `out` in one write and flushes, so that lines written by
+// concurrent threads never merge. Thread-safe.
+void consoleLine(std::ostream &out, const std::string &text);
+
+// consoleLine on `out`, then the text queued unchanged at level 2 (failure messages and the
+// start line). Thread-safe.
+void consoleAndLog(std::ostream &out, const std::string &text);
 
 // Opens (creating or emptying) the log file `name`; the stream raises an exception on
 // failure, which passes out of this call. Main thread, start-up only.

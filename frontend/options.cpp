@@ -30,17 +30,10 @@ constexpr const char *kDefaultAdjustCR =
     "0,0.066,0,0.066,0.27,0.05,0.27,0.35,0.015,0.35,0.6,0,0.6,1,0.005";
 constexpr int32_t kStripBytes = 262144;
 
-// Writes a console line (stdout or stderr) with a newline and flushes it.
-void consoleLine(std::ostream &out, const std::string &text)
-{
-    out << text << std::endl;
-}
-
 // A start-up check failed: the text on `out`, queued at level 2, then exitWith(code).
 [[noreturn]] void failStartUp(std::ostream &out, const std::string &text, int code)
 {
-    consoleLine(out, text);
-    queueLogLine(2, text);
+    consoleAndLog(out, text);
     exitWith(code);
 }
 

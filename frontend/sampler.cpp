@@ -34,13 +34,6 @@ void pushStopRequest()
     readQueue.push(std::make_unique<ReadRequest>(ReadRequest{kStopOffset, kStopLength, -1}), 1);
 }
 
-// Writes `text` to the standard error stream and queues it unchanged at level 2.
-void reportFailure(const std::string &text)
-{
-    std::cerr << text << std::endl;
-    queueLogLine(2, text);
-}
-
 } // namespace
 
 int32_t onReadRequest(uint32_t, uint64_t sector, uint32_t sectorCount, uint32_t context)
@@ -123,7 +116,7 @@ void samplerThread(threadWorkData *record, const char *name, Calculations *)
     DeviceReader reader;
     reader.open(name);
     if (!reader.ok) {
-        reportFailure(std::string("Error opening : ") + name + " - " + std::strerror(errno));
+        consoleAndLog(std::cerr, std::string("Error opening : ") + name + " - " + std::strerror(errno));
         ioErrorCheck(record);
         // A device that cannot be opened is never a success: without an I/O-error abort the
         // run ends as a device that cannot be read.
@@ -159,7 +152,7 @@ void samplerThread(threadWorkData *record, const char *name, Calculations *)
             reader.ok = true;
             readError = uint32_t(ioErrorCheck(record));
             if (readError == 0) {
-                reportFailure("Error reading : " + std::to_string(request->offset) + " - " +
+                consoleAndLog(std::cerr, "Error reading : " + std::to_string(request->offset) + " - " +
                               std::strerror(reader.lastError));
                 exitWith(runStatus.load());
             }

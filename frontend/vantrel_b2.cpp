@@ -56,14 +56,13 @@ void reportUnsizedDevice(const std::string &path, bool batchRun, int error)
 {
     if (batchRun) {
         totalCalculations->log(2, (boost::format("Can't evaluate \"%1%\" size, skipping") % path).str());
-        std::cerr << "Can't evaluate " << path << " size, skipping" << std::endl;
+        consoleLine(std::cerr, "Can't evaluate " + path + " size, skipping");
         return;
     }
     const std::string text = "Cannot read (" + deviceName + ") device size Errno : " +
                              std::to_string(error) + " Error Message: " + std::strerror(error);
     totalCalculations->log(2, text);
-    std::cerr << text << std::endl;
-    queueLogLine(2, text);
+    consoleAndLog(std::cerr, text);
     sleepMs(kSettleMs);
     exitWith(EXIT_CODE_DEVICE_SIZE);
 }
@@ -124,8 +123,7 @@ void sampleDevice(Calculations *figures, int deviceCount)
         printRunHeader(settings.devicePath);
     } else if (deviceCount == 0) {
         const std::string started = "Analysis started at: " + timestampText();
-        std::cerr << started << std::endl;
-        queueLogLine(2, started);
+        consoleAndLog(std::cerr, started);
     }
     DeviceResult row{figures, deviceName};
     printReport(&row, REPORT_REGISTER);
