@@ -156,13 +156,16 @@ std::size_t Compressor::matchInto(const uint8_t* block) {
             // predict.
             const uint32_t firstLane = active && length < kMinMatch ? kMinMatch - length : 0;
             const uint32_t laneEnd = lastStep ? 1 : kLanes;
-            uint32_t start = firstLane;
-            int32_t best = -1;
-            for (; start < laneEnd; ++start) {
-                best = nearestCopy(slots[hash[start]], key[start]);
-                if (best >= 0) break;
-            }
-            start = best >= 0 ? start : kLanes;  // kLanes: none
+            // A copy turns up at an irregular lane, so all four lanes are probed and the lowest
+            // allowed one taken without a branch per lane.
+            const int32_t copies[kLanes] = {
+                nearestCopy(slots[hash[0]], key[0]), nearestCopy(slots[hash[1]], key[1]),
+                nearestCopy(slots[hash[2]], key[2]), nearestCopy(slots[hash[3]], key[3])};
+            uint32_t allowed = uint32_t(copies[0] >= 0) | uint32_t(copies[1] >= 0) << 1 |
+                               uint32_t(copies[2] >= 0) << 2 | uint32_t(copies[3] >= 0) << 3;
+            allowed &= (0xFu << firstLane) & ((1u << laneEnd) - 1);
+            const uint32_t start = bits::lowestSetBit(allowed | (1u << kLanes));  // 4: none
+            const int32_t best = copies[start & 3];
             const bool opens = start < kLanes;
 
             // With a match open: a new match starting below the end of the continuation cuts it
