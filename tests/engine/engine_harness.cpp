@@ -2,6 +2,7 @@
 #include "engine_harness.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace vantrel::testing {
@@ -209,12 +210,24 @@ RunOutcome InMemoryDevice::run(const EngineSetup &setup, int workers)
     std::vector<std::thread> threads;
     for (int i = 0; i < workers; i++)
         threads.emplace_back([this, &setup] { serve(setup.blockSize); });
+    // A monitor reads the statistics while the samplers run, as a front end's progress does.
+    std::thread monitor([this, &session] {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!stopping_) {
+            lock.unlock();
+            session.totals();
+            lock.lock();
+            idle_.wait_for(lock, std::chrono::milliseconds(1));
+        }
+    });
     {
         std::unique_lock<std::mutex> lock(mutex_);
         idle_.wait(lock, [this] { return outstanding_ == 0; });
         stopping_ = true;
         wake_.notify_all();
+        idle_.notify_all();
     }
+    monitor.join();
     for (std::thread &t : threads)
         t.join();
     Recorder::setSink(nullptr);
