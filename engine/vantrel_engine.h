@@ -99,21 +99,26 @@ void VANTREL_CALL passGlobals(uint32_t maxNumSamples, uint32_t engineType, bool 
 
 /* Stores the read-request callback (required) and the statistics callback (may be null)
  * and the number of contexts, seeds the read-location generator, and writes the bytes of
- * memory the engine needs to *memoryNeeded. Returns 0. Not thread-safe. */
+ * memory the engine needs to *memoryNeeded (UINT32_MAX when the need does not fit 32 bits).
+ * Contexts laid out before are dropped: vantrel_set_memory lays them out anew, as it must also
+ * after passGlobals. Returns 0. Not thread-safe. */
 int32_t VANTREL_CALL vantrel_init(ReadRequestCallback readRequest, StatsEventCallback statsEvent,
                                   uint32_t threads, uint32_t *memoryNeeded);
 
 /* Lays the contexts out in the caller's `memory` of `size` bytes (zeroing it all) and
- * lowers the context count to what fits. Returns 0, or 1 when not even one context fits.
- * The memory must stay valid while the device is sampled. Not thread-safe. */
+ * lowers the context count to what fits. Returns 0, or 1 when not even one context fits
+ * (or `memory` is null); then no context exists until the next successful call. The memory
+ * must be aligned as malloc aligns it and stay valid while the device is sampled.
+ * Not thread-safe. */
 int32_t VANTREL_CALL vantrel_set_memory(uint8_t *memory, uint32_t size);
 
 /* Sets context `thread`'s range [firstByte, endByte) of the device, used in exhaustive
  * mode; the bounds are divided by the block size. Not thread-safe. */
 void VANTREL_CALL vantrel_threads_params(int32_t thread, int64_t firstByte, int64_t endByte);
 
-/* Starts sampling device `deviceId` of `deviceSectors` 512-byte sectors: zeroes *result,
- * resets the counts and issues one read request per context. Returns 0. Not thread-safe. */
+/* Starts sampling device `deviceId` of `deviceSectors` 512-byte sectors: zeroes *result
+ * (which may be null), resets the counts and issues one read request per context; without
+ * laid-out contexts it requests nothing. Returns 0. Not thread-safe. */
 int32_t VANTREL_CALL vantrel_start(uint32_t deviceId, uint64_t deviceSectors, EngineResult *result);
 
 /* Hands back the block read for context `thread`: readError non-zero for a failed read,
