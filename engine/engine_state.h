@@ -72,10 +72,12 @@ struct EngineState {
     std::atomic<int32_t> status{ENGINE_STATUS_DONE};
     std::atomic<int32_t> abortRequested{0};
     std::atomic<int32_t> stopDecided{0};
-    std::atomic<long> zeroSamples{0};
+    // The counters change on every sample: a cache line of their own keeps the settings above,
+    // which every call reads, from bouncing between the sampler threads.
+    alignas(64) std::atomic<long> zeroSamples{0};
     std::atomic<long> nonZeroSamples{0};
     std::atomic<long> finishedContexts{0};
-    std::mutex generatorLock;
+    alignas(64) std::mutex generatorLock;
     Mt19937_64 generator;
 };
 
