@@ -107,6 +107,52 @@ TEST_F(EngineTest, SmallBlocksMeasureInShortPiecesAndCapTheUnit)
     EXPECT_EQ(event.c, 1024u) << "the text block and the zero block that ended the sample";
 }
 
+TEST_F(EngineTest, UnknownEngineTypeMeasuresLikeType64)
+{
+    std::vector<std::vector<StatsEventRecord>> runs;
+    for (uint32_t type : {uint32_t(ENGINE_TYPE_6_4), 99u}) {
+        vantrel::engine::initEngineDefaults();
+        Recorder::clear();
+        ManualRun run(makeSetup(type, 1, 1 << 30), allOf(ContentKind::text));
+        for (int i = 0; i < 12; i++)
+            ASSERT_EQ(run.device.answer(0), 0);
+        runs.push_back(Recorder::events());
+    }
+    ASSERT_FALSE(runs[0].empty());
+    ASSERT_EQ(runs[0].size(), runs[1].size());
+    for (size_t i = 0; i < runs[0].size(); i++) {
+        EXPECT_EQ(runs[1][i].code, uint32_t(STATS_EVENT_SAMPLE));
+        EXPECT_EQ(runs[1][i].b, runs[0][i].b);
+        EXPECT_EQ(runs[1][i].c, runs[0][i].c);
+    }
+}
+
+TEST_F(EngineTest, CompressionErrorIsLoggedReportedAndTheSampleDropped)
+{
+    // An arena too small for the stream's state: set-up fails, the compression call then
+    // refuses the stream, and the sample is dropped without touching memory past the arena.
+    EngineSetup setup = makeSetup(ENGINE_TYPE_6_4, 1, 1 << 30);
+    ManualRun run(setup, allOf(ContentKind::text));
+    engineState.contextMemorySize = 40000;
+    const uint64_t first = run.device.request(0).sector;
+    ASSERT_EQ(run.device.answer(0), 0);
+    auto events = Recorder::events();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].code, uint32_t(STATS_EVENT_COMPRESSION_ERROR));
+    EXPECT_EQ(events[0].a, vdeflate::Z_STREAM_ERROR);
+    EXPECT_EQ(events[0].b, first / 128);
+    EXPECT_EQ(events[0].d, 1u) << "the engine's non-zero samples";
+    auto logs = Recorder::logs();
+    ASSERT_EQ(logs.size(), 2u);
+    EXPECT_EQ(logs[1].text, "Compression error: (-2)");
+    EXPECT_EQ(logs[1].level, 0u);
+    const ThreadContext &context = engineState.contexts[0];
+    EXPECT_EQ(context.regionBlock, 0) << "the context starts over";
+    EXPECT_EQ(context.inputBytes, 0u);
+    EXPECT_EQ(context.ratioSum, 0.0);
+    EXPECT_LE(context.arenaUsed, 40000u - 32768u);
+}
+
 TEST(IncompressibilityCheckTest, Verdicts)
 {
     std::vector<uint8_t> zeros(32768, 0), counting(32768), random(32768);
