@@ -177,5 +177,8 @@ bool modelNonZeroSectors(EngineResult *result)
 double VANTREL_CALL vantrel_get_zero_savings(void)
 {
     using vantrel::engine::engineState;
-    return engineState.zovModel ? engineState.zovModel->zeroFraction() : 0.0;
+    // Only the stripe model counts zero data; every other type reports none.
+    if (engineState.engineType != ENGINE_TYPE_ZOV || !engineState.zovModel)
+        return 0.0;
+    return engineState.zovModel->zeroFraction();
 }

@@ -252,6 +252,56 @@ TEST_F(ModelEngineTest, CardSamplesUseTheStripeNumberAndDumpTheNodes)
     unsetenv("VTRLL3");
 }
 
+// Blocks the model cannot take still count as samples, and nothing is read past the block.
+TEST_F(ModelEngineTest, BlocksWithoutAFittingModelOnlyCount)
+{
+    {
+        SCOPED_TRACE("20 data cards do not fit in a 65536-byte block");
+        std::vector<uint8_t> image(4 * 65536);
+        fillContent(ContentKind::text, image.data(), image.size(), 5);
+        ModelSetup setup;
+        setup.engineType = ENGINE_TYPE_TARNEL;
+        setup.dataCards = 20;
+        setup.deviceBytes = image.size();
+        ModelSession session(setup);
+        ManualDevice device(image.size(), imageSource(image));
+        EngineResult result{};
+        session.start(&result);
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(device.answer(0), 0);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+                  "[orvane::tessaline::kbx::tarnel::compressKuv] Error: Input stripe vector does not have length 81920\n");
+        ContextStats stats{};
+        vantrel_get_contextStats(0, &stats);
+        EXPECT_EQ(stats.nonZeroSamples, 1);
+        EXPECT_EQ(stats.compressedBytes, 0u);
+        EXPECT_EQ(stats.inputBytes, 81920u);
+        EXPECT_TRUE(device.pending(0));
+    }
+    {
+        SCOPED_TRACE("no stripe model: the only one failed to build");
+        delete engineState.zovModel;
+        engineState.zovModel = nullptr;
+        EXPECT_THROW(passGlobals(10, ENGINE_TYPE_ZOV, false, 1, 65536, nullptr, 0, Recorder::onLog, 0, 0, 0, 4),
+                     std::runtime_error);
+        uint32_t need = 0;
+        vantrel_init(Recorder::onReadRequest, nullptr, 1, &need);
+        std::vector<uint64_t> memory(need / 8 + 1);
+        vantrel_set_memory(reinterpret_cast<uint8_t *>(memory.data()), need);
+        std::vector<uint8_t> image(4 * 65536, 7);
+        ManualDevice device(image.size(), imageSource(image));
+        EngineResult result{};
+        vantrel_start(testDeviceId, image.size() / 512, &result);
+        EXPECT_EQ(device.answer(0), 0);
+        ContextStats stats{};
+        vantrel_get_contextStats(0, &stats);
+        EXPECT_EQ(stats.nonZeroSamples, 1);
+        EXPECT_EQ(stats.compressedBytes, 0u);
+        EXPECT_EQ(vantrel_get_zero_savings(), 0.0);
+        EXPECT_TRUE(device.pending(0));
+    }
+}
+
 // Four sampler threads on four contexts share one stripe model while a monitor reads the
 // statistics. Every stripe has one zero data strip, so the zero share is known whatever
 // stripes were drawn.
