@@ -17,8 +17,9 @@ struct DeviceCase {
     uint32_t engineType;
     int32_t status;
     double nonZeroLow, nonZeroHigh;  // expected share of non-zero data
-    // Expected compressed / non-zero. Samples other contexts still hold open when the target is
-    // reached are counted but never measured, so a ratio may fall up to 3/100 below the data's.
+    // Expected compressed / non-zero. Samples the contexts still hold open when the target is
+    // reached are counted but never measured (up to one per context), so a ratio may fall up
+    // to 4/100 below the data's.
     double ratioLow, ratioHigh;
 };
 
@@ -26,10 +27,10 @@ TEST_F(EngineTest, WholeDevicesGiveTheExpectedEstimates)
 {
     const DeviceCase cases[] = {
         {"all zero", {{ContentKind::zero, 4 * MiB}}, ENGINE_TYPE_7_3, ENGINE_STATUS_EARLY_STOP, 0, 0, 0, 0},
-        {"all random", {{ContentKind::random, 4 * MiB}}, ENGINE_TYPE_6_4, ENGINE_STATUS_DONE, 1, 1, 0.97, 1.03},
+        {"all random", {{ContentKind::random, 4 * MiB}}, ENGINE_TYPE_6_4, ENGINE_STATUS_DONE, 1, 1, 0.95, 1.03},
         {"text", {{ContentKind::text, 4 * MiB}}, ENGINE_TYPE_7_2, ENGINE_STATUS_DONE, 1, 1, 0.2, 0.7},
         {"binary records", {{ContentKind::binary, 4 * MiB}}, ENGINE_TYPE_7_3, ENGINE_STATUS_DONE, 1, 1, 0.3, 0.9},
-        {"random, odd size", {{ContentKind::random, 4 * MiB + 1000}}, ENGINE_TYPE_11_6, ENGINE_STATUS_DONE, 1, 1, 0.97, 1.03},
+        {"random, odd size", {{ContentKind::random, 4 * MiB + 1000}}, ENGINE_TYPE_11_6, ENGINE_STATUS_DONE, 1, 1, 0.95, 1.03},
         {"tiny: three text blocks", {{ContentKind::text, 3 * 65536}}, ENGINE_TYPE_7_1, ENGINE_STATUS_DONE, 1, 1, 0.2, 0.7},
         {"tiny: less than a block", {{ContentKind::text, 40000}}, ENGINE_TYPE_7_3, ENGINE_STATUS_SHORT_READ, 0, 0, 0, 0},
     };
