@@ -343,5 +343,45 @@ TEST_F(ModelEngineTest, ThreadsShareOneStripeModel)
     EXPECT_EQ(uint64_t(zovLines), result.nonZeroSamples);
 }
 
+// The same for the card model: every stripe charges 4096 logical bytes to one node of each of
+// its seven cards (six data cards and the parity card).
+TEST_F(ModelEngineTest, ThreadsShareOneCardModel)
+{
+    std::vector<uint8_t> image(16 * 65536);
+    fillContent(ContentKind::text, image.data(), image.size(), 6);
+
+    ModelSetup setup;
+    setup.engineType = ENGINE_TYPE_TARNEL;
+    setup.contexts = 4;
+    setup.deviceBytes = image.size();
+    setup.maxNumSamples = 12;
+    ThreadedDevice device(image);
+    ModelSession session(setup);
+    EngineResult result{};
+    session.start(&result);
+    const ThreadedOutcome outcome = device.run(65536, 4, [] {
+        ContextStats stats{};
+        vantrel_get_contextStats(3, &stats);
+        EXPECT_EQ(stats.zeroSamples, 0);
+    });
+
+    EXPECT_EQ(outcome.status, ENGINE_STATUS_DONE);
+    EXPECT_GE(result.nonZeroSamples, 12u);
+    uint64_t inputBytes = 0;
+    for (uint32_t c = 0; c < 4; c++) {
+        ContextStats stats{};
+        vantrel_get_contextStats(c, &stats);
+        inputBytes += stats.inputBytes;
+    }
+    EXPECT_EQ(inputBytes, result.nonZeroSamples * 6 * 4096);
+    std::vector<uint64_t> logical;
+    engineState.tarnelModel->nodeBytesIn(logical);
+    uint64_t charged = 0;
+    for (uint64_t n : logical)
+        charged += n;
+    EXPECT_EQ(charged, result.nonZeroSamples * 7 * 4096);
+    EXPECT_EQ(result.ratioSum, double(result.nonZeroSamples) / engineState.tarnelModel->minNodeRatio());
+}
+
 }  // namespace
 }  // namespace vantrel::testing
