@@ -315,11 +315,7 @@ TEST_F(ModelEngineTest, ThreadsShareOneStripeModel)
     setup.contexts = 4;
     setup.deviceBytes = image.size();
     setup.maxNumSamples = 12;
-    ThreadedDevice device(image);
-    ModelSession session(setup);
-    EngineResult result{};
-    session.start(&result);
-    const ThreadedOutcome outcome = device.run(width5Block, 4, [zeroShare] {
+    const ThreadedRun run(setup, image, width5Block, [zeroShare] {
         for (uint32_t c = 0; c < 4; c++) {
             ContextStats stats{};
             vantrel_get_contextStats(c, &stats);
@@ -329,18 +325,18 @@ TEST_F(ModelEngineTest, ThreadsShareOneStripeModel)
         EXPECT_TRUE(z == 0.0 || z == zeroShare) << z;
     });
 
-    EXPECT_EQ(outcome.status, ENGINE_STATUS_DONE);
-    EXPECT_GE(result.nonZeroSamples, 12u);
-    EXPECT_EQ(outcome.reads, result.nonZeroSamples + 4);  // one unused block per context
+    EXPECT_EQ(run.outcome.status, ENGINE_STATUS_DONE);
+    EXPECT_GE(run.result.nonZeroSamples, 12u);
+    EXPECT_EQ(run.outcome.reads, run.result.nonZeroSamples + 4);  // one unused block per context
     EXPECT_EQ(vantrel_get_zero_savings(), zeroShare);
     const double ratio = engineState.zovModel->ratio();
     EXPECT_GT(ratio, 1.2);  // text and records compress, their parity less so
-    EXPECT_EQ(result.ratioSum, double(result.nonZeroSamples) / ratio);
-    EXPECT_EQ(result.nonZeroSectors, uint64_t((1 - zeroShare) * double(image.size()) * (1.0 / 512)));
+    EXPECT_EQ(run.result.ratioSum, double(run.result.nonZeroSamples) / ratio);
+    EXPECT_EQ(run.result.nonZeroSectors, uint64_t((1 - zeroShare) * double(image.size()) * (1.0 / 512)));
     int zovLines = 0;
     for (const LogRecord &line : Recorder::logs())
         zovLines += line.text.rfind("Zov : (", 0) == 0;
-    EXPECT_EQ(uint64_t(zovLines), result.nonZeroSamples);
+    EXPECT_EQ(uint64_t(zovLines), run.result.nonZeroSamples);
 }
 
 // The same for the card model: every stripe charges 4096 logical bytes to one node of each of
@@ -355,32 +351,28 @@ TEST_F(ModelEngineTest, ThreadsShareOneCardModel)
     setup.contexts = 4;
     setup.deviceBytes = image.size();
     setup.maxNumSamples = 12;
-    ThreadedDevice device(image);
-    ModelSession session(setup);
-    EngineResult result{};
-    session.start(&result);
-    const ThreadedOutcome outcome = device.run(65536, 4, [] {
+    const ThreadedRun run(setup, image, 65536, [] {
         ContextStats stats{};
         vantrel_get_contextStats(3, &stats);
         EXPECT_EQ(stats.zeroSamples, 0);
     });
 
-    EXPECT_EQ(outcome.status, ENGINE_STATUS_DONE);
-    EXPECT_GE(result.nonZeroSamples, 12u);
+    EXPECT_EQ(run.outcome.status, ENGINE_STATUS_DONE);
+    EXPECT_GE(run.result.nonZeroSamples, 12u);
     uint64_t inputBytes = 0;
     for (uint32_t c = 0; c < 4; c++) {
         ContextStats stats{};
         vantrel_get_contextStats(c, &stats);
         inputBytes += stats.inputBytes;
     }
-    EXPECT_EQ(inputBytes, result.nonZeroSamples * 6 * 4096);
+    EXPECT_EQ(inputBytes, run.result.nonZeroSamples * 6 * 4096);
     std::vector<uint64_t> logical;
     engineState.tarnelModel->nodeBytesIn(logical);
     uint64_t charged = 0;
     for (uint64_t n : logical)
         charged += n;
-    EXPECT_EQ(charged, result.nonZeroSamples * 7 * 4096);
-    EXPECT_EQ(result.ratioSum, double(result.nonZeroSamples) / engineState.tarnelModel->minNodeRatio());
+    EXPECT_EQ(charged, run.result.nonZeroSamples * 7 * 4096);
+    EXPECT_EQ(run.result.ratioSum, double(run.result.nonZeroSamples) / engineState.tarnelModel->minNodeRatio());
 }
 
 }  // namespace

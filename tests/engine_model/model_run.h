@@ -65,4 +65,20 @@ private:
     ThreadedOutcome outcome_;
 };
 
+// A whole threaded run of `setup` over `image`, one sampler thread per context; the session
+// stays alive so that its statistics can be read afterwards.
+struct ThreadedRun {
+    ThreadedRun(const ModelSetup &setup, const std::vector<uint8_t> &image, int32_t blockSize,
+                const std::function<void()> &poll)
+        : device(image), session(setup)
+    {
+        session.start(&result);
+        outcome = device.run(blockSize, int(setup.contexts), poll);
+    }
+    ThreadedDevice device;
+    ModelSession session;
+    EngineResult result{};
+    ThreadedOutcome outcome;
+};
+
 }  // namespace vantrel::testing
