@@ -17,7 +17,7 @@ class Zov;
 namespace vantrel::engine {
 
 constexpr uint32_t zlibBlockSize = 32768;          // deflate output buffer at the start of a work area
-constexpr int32_t pieceSize = 32768;               // input handed to deflate per call
+constexpr int32_t sliceSize = 32768;               // input handed to deflate per call
 constexpr uint32_t defaultContextMemorySize = 262144;
 constexpr uint32_t configuredContextMemorySize = 393216;
 constexpr uint64_t END_OF_RANGE = ~0ULL;           // a context's exhaustive range is used up

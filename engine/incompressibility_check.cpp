@@ -1,4 +1,4 @@
-// incompressibility_check.cpp - repetition count and byte entropy of one piece.
+// incompressibility_check.cpp - repetition count and byte entropy of one slice.
 #include "engine/incompressibility_check.h"
 
 #include <cmath>

@@ -15,7 +15,7 @@ using vdeflate::z_stream;
 
 constexpr uint32_t outputSize = zlibBlockSize;
 constexpr unsigned long SAMPLE_INPUT_LIMIT = 491519;
-constexpr uint32_t pacedOutputPiece = 16384;  // second stream's output per paced pass
+constexpr uint32_t pacedOutputSlice = 16384;  // second stream's output per paced pass
 constexpr uint32_t overflowThreshold = 2047;
 constexpr int windowBitsNoChecksum = 47;      // zlib frame, 15 window bits, no Adler-32
 constexpr int memoryLevel = 6;
@@ -38,20 +38,20 @@ bool usesIncompressibilityHint(uint32_t engineType)
     return engineType == ENGINE_TYPE_7_1 || engineType == ENGINE_TYPE_7_2;
 }
 
-// Pieces of one block: 32 KiB each, the last one shorter when the block size is not a multiple.
-int32_t piecesPerBlock()
+// Slices of one block: 32 KiB each, the last one shorter when the block size is not a multiple.
+int32_t slicesPerBlock()
 {
-    return (engineState.blockSize + pieceSize - 1) / pieceSize;
+    return (engineState.blockSize + sliceSize - 1) / sliceSize;
 }
 
-uint32_t pieceEnd(int32_t piece)
+uint32_t sliceEnd(int32_t slice)
 {
-    return static_cast<uint32_t>(std::min<int64_t>(int64_t{piece + 1} * pieceSize, engineState.blockSize));
+    return static_cast<uint32_t>(std::min<int64_t>(int64_t{slice + 1} * sliceSize, engineState.blockSize));
 }
 
-uint32_t pieceLength(int32_t piece)
+uint32_t sliceLength(int32_t slice)
 {
-    return pieceEnd(piece) - static_cast<uint32_t>(piece * pieceSize);
+    return sliceEnd(slice) - static_cast<uint32_t>(slice * sliceSize);
 }
 
 // True when the sample's first block is the last block of a compression unit.
@@ -101,12 +101,12 @@ void reportSample(uint32_t code, int32_t c, const ThreadContext &context, uint32
               static_cast<uint32_t>(c), in, out);
 }
 
-// Whether a cap ends the sample after the piece just compressed.
-bool capReached(const ThreadContext &context, unsigned long totalIn, int32_t piece, bool unitEdge)
+// Whether a cap ends the sample after the slice just compressed.
+bool capReached(const ThreadContext &context, unsigned long totalIn, int32_t slice, bool unitEdge)
 {
     if (totalIn > SAMPLE_INPUT_LIMIT || context.regionBlock >= unitBlocks())
         return true;
-    return unitEdge && context.location != 0 && piece == piecesPerBlock() - 1;
+    return unitEdge && context.location != 0 && slice == slicesPerBlock() - 1;
 }
 
 }  // namespace
@@ -125,16 +125,16 @@ int32_t measureStream(int32_t c, int32_t *measureState, const uint8_t *buffer)
     if (newSample)
         r = setUpStream(s, deflateLevel(type), context.workArea);
     s.next_in = const_cast<uint8_t *>(buffer);
-    s.avail_in = pieceLength(0);
-    int32_t piece = 0;
+    s.avail_in = sliceLength(0);
+    int32_t slice = 0;
 
     if (trimOutput && newSample && !unitEdge) {
         // A random start within the first 64 KiB (within the block when it is smaller).
-        const uint32_t span = static_cast<uint32_t>(std::min(engineState.blockSize, 2 * pieceSize));
+        const uint32_t span = static_cast<uint32_t>(std::min(engineState.blockSize, 2 * sliceSize));
         const uint32_t offset = static_cast<uint32_t>(drawUnitReal1() * span);
         s.next_in += offset;
-        piece = offset > uint32_t(pieceSize - 1) ? 1 : 0;
-        s.avail_in = pieceEnd(piece) > offset ? pieceEnd(piece) - offset : 0;
+        slice = offset > uint32_t(sliceSize - 1) ? 1 : 0;
+        s.avail_in = sliceEnd(slice) > offset ? sliceEnd(slice) - offset : 0;
     }
     if (*measureState == MEASURE_CLOSE) {
         s.avail_in = 0;
@@ -152,7 +152,7 @@ int32_t measureStream(int32_t c, int32_t *measureState, const uint8_t *buffer)
         IncompressibilityCheck check;
         uint32_t hint = usesIncompressibilityHint(type) ? check.isIncompressible(s.next_in, int32_t(s.avail_in)) : 0;
         r = vdeflate::deflateWithHint(&s, vdeflate::Z_SYNC_FLUSH, hint);
-        if (trimOutput && piece >= 1) {
+        if (trimOutput && slice >= 1) {
             // Keep the free space a multiple of 512 bytes, counting the rest as output.
             uint32_t extra = s.avail_out % 512;
             s.total_out += extra;
@@ -166,13 +166,13 @@ int32_t measureStream(int32_t c, int32_t *measureState, const uint8_t *buffer)
             dropStream(s);
             return r;
         }
-        if (capReached(context, s.total_in, piece, unitEdge)) {
+        if (capReached(context, s.total_in, slice, unitEdge)) {
             s.total_out = outputSize;
             break;
         }
-        piece += 1;
-        if (piece < piecesPerBlock())
-            s.avail_in = pieceLength(piece);
+        slice += 1;
+        if (slice < slicesPerBlock())
+            s.avail_in = sliceLength(slice);
     }
 
     vdeflate::deflateEnd(&s);
@@ -215,8 +215,8 @@ int32_t measureTwoStreams(int32_t c, int32_t *measureState, const uint8_t *buffe
         r = setUpStream(S, 111, context.workArea);
     }
     S.next_in = const_cast<uint8_t *>(buffer);
-    S.avail_in = pieceLength(0);
-    int32_t piece = 0;
+    S.avail_in = sliceLength(0);
+    int32_t slice = 0;
     if (*measureState == MEASURE_CLOSE) {
         S.avail_in = T.avail_in = 0;
         S.total_out = outputSize;
@@ -232,19 +232,19 @@ int32_t measureTwoStreams(int32_t c, int32_t *measureState, const uint8_t *buffe
         }
         T.next_in = S.next_in;
         T.avail_in = S.avail_in;
-        // The second stream runs ahead into a bounded output piece to find how much input
+        // The second stream runs ahead into a bounded output slice to find how much input
         // fits; the measured stream then compresses exactly that much.
         uint32_t spaceAtStart;
         do {
             spaceAtStart = S.avail_out;
-            T.avail_out = std::min(S.avail_out, pacedOutputPiece);
+            T.avail_out = std::min(S.avail_out, pacedOutputSlice);
             T.next_out = twin.workArea;
             const uint32_t before = T.avail_in;
             vdeflate::deflateWithHint(&T, vdeflate::Z_SYNC_FLUSH, vdeflate::Z_HINT_NONE);
             S.avail_in = before - T.avail_in;
             r = vdeflate::deflateWithHint(&S, vdeflate::Z_SYNC_FLUSH, vdeflate::Z_HINT_NONE);
             S.avail_in += T.avail_in;
-        } while (spaceAtStart > pacedOutputPiece && T.avail_in != 0 && S.avail_out != 0);
+        } while (spaceAtStart > pacedOutputSlice && T.avail_in != 0 && S.avail_out != 0);
 
         if (S.avail_in != 0) {
             if (S.avail_out > overflowThreshold && context.overflowSeen) {
@@ -273,15 +273,15 @@ int32_t measureTwoStreams(int32_t c, int32_t *measureState, const uint8_t *buffe
             dropStream(T);
             return r;
         }
-        if (T.avail_out == 0 || capReached(context, S.total_in, piece, unitEdge)) {
+        if (T.avail_out == 0 || capReached(context, S.total_in, slice, unitEdge)) {
             S.total_out = outputSize;
             break;
         }
         if (S.avail_in != 0)
             continue;
-        piece += 1;
-        if (piece < piecesPerBlock())
-            S.avail_in = T.avail_in = pieceLength(piece);
+        slice += 1;
+        if (slice < slicesPerBlock())
+            S.avail_in = T.avail_in = sliceLength(slice);
     }
 
     vdeflate::deflateEnd(&S);

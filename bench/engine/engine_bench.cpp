@@ -96,7 +96,7 @@ void engineRun(benchmark::State &state, const DataSet *set, uint32_t type, int t
         samples / seconds;
 }
 
-// Deflate alone: random sample starts, 32 KiB pieces into a 32 KiB buffer until it is full or
+// Deflate alone: random sample starts, 32 KiB slices into a 32 KiB buffer until it is full or
 // the input cap is passed, as one measurement stream does; zero blocks are skipped.
 void libraryRun(benchmark::State &state, const DataSet *set, uint32_t type)
 {

@@ -59,7 +59,7 @@ TEST_F(EngineTest, TwoStreamIncompressibleSampleIsCreditedWithTheAdjustment)
 
 TEST_F(EngineTest, UnitBoundaryEndsASampleOnTheUnitsLastBlock)
 {
-    // Exhaustive ranges place the sample starts: block 1023 ends after its last piece, a sample
+    // Exhaustive ranges place the sample starts: block 1023 ends after its last slice, a sample
     // from block 1022 runs on past block 1024.
     struct Case {
         uint64_t firstBlock;
@@ -85,9 +85,9 @@ TEST_F(EngineTest, UnitBoundaryEndsASampleOnTheUnitsLastBlock)
     }
 }
 
-TEST_F(EngineTest, SmallBlocksMeasureInShortPiecesAndCapTheUnit)
+TEST_F(EngineTest, SmallBlocksMeasureInShortSlicesAndCapTheUnit)
 {
-    // 512-byte blocks: one short piece per block, and a unit of 131072 blocks would not fit the
+    // 512-byte blocks: one short slice per block, and a unit of 131072 blocks would not fit the
     // 16-bit block count, so a sample spans at most 32767 blocks.
     EngineSetup setup = makeSetup(ENGINE_TYPE_6_4, 1, 65536ULL * 512);
     setup.blockSize = 512;
@@ -206,17 +206,17 @@ TEST(IncompressibilityCheckTest, AgreesWithThePlainCountNearTheThreshold)
 {
     // Random bytes with a growing share replaced by a constant cross the threshold.
     std::mt19937_64 rng(5);
-    std::vector<uint8_t> piece(32768);
+    std::vector<uint8_t> slice(32768);
     int verdicts[3] = {};
     for (int share = 0; share <= 100; share += 2) {
-        fillContent(ContentKind::random, piece.data(), piece.size(), uint64_t(share) + 1);
-        for (uint8_t &b : piece)
+        fillContent(ContentKind::random, slice.data(), slice.size(), uint64_t(share) + 1);
+        for (uint8_t &b : slice)
             if (int(rng() % 100) < share)
                 b = 'e';
         for (int32_t length : {4096, 20000, 32768}) {
             IncompressibilityCheck check;
-            uint32_t verdict = check.isIncompressible(piece.data(), length);
-            ASSERT_EQ(verdict, plainVerdict(piece.data(), length)) << share << "% constant, " << length << " bytes";
+            uint32_t verdict = check.isIncompressible(slice.data(), length);
+            ASSERT_EQ(verdict, plainVerdict(slice.data(), length)) << share << "% constant, " << length << " bytes";
             verdicts[verdict]++;
         }
     }
