@@ -181,3 +181,20 @@ TEST(Compressor, RejectsSettingsItDoesNotModel) {
     EXPECT_THROW(Compressor(0, 2, 3, 5, 1, &f.books), std::invalid_argument);
     EXPECT_THROW(Compressor(16896, 2, 3, 5, 1, nullptr), std::invalid_argument);
 }
+
+// Hash entries are tagged with the block they belong to, and the tags start again after
+// 65535 blocks: an entry left from the first block must not match when its tag comes round.
+TEST(Matcher, OldBlocksNeverMatchWhenTagsComeRound) {
+    Fixture f;
+    Compressor compressor(8, 2, 3, 5, 1, &f.books);
+    const std::vector<uint8_t> distinct = {'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H'};
+    const std::vector<uint8_t> zeros(8, 0);
+    const std::vector<Token> expected = compressor.matchFull(distinct.data());
+    ASSERT_EQ(expected.size(), 9u);  // eight literals and the end
+    // Zeros only ever touch slot 0, so the distinct block's slots keep their first entries;
+    // after 65534 more blocks the next block gets the first block's tag again.
+    for (int i = 0; i < 65534; ++i) ASSERT_EQ(compressor.matchFull(zeros.data()).size(), 6u);
+    const std::vector<Token> again = compressor.matchFull(distinct.data());
+    ASSERT_EQ(again.size(), expected.size());
+    EXPECT_EQ(replay(again), distinct);
+}
