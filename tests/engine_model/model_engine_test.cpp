@@ -278,11 +278,17 @@ TEST_F(ModelEngineTest, BlocksWithoutAFittingModelOnlyCount)
         EXPECT_EQ(stats.inputBytes, 81920u);
         EXPECT_TRUE(device.pending(0));
     }
-    {
-        SCOPED_TRACE("no stripe model: the only one failed to build");
-        delete engineState.zovModel;
-        engineState.zovModel = nullptr;
-        EXPECT_THROW(passGlobals(10, ENGINE_TYPE_ZOV, false, 1, 65536, nullptr, 0, Recorder::onLog, 0, 0, 0, 4),
+    // A caller that goes on after passGlobals threw: no stripe model at all, or a card model
+    // kept from an earlier call beside a card count of 0.
+    delete engineState.zovModel;
+    engineState.zovModel = nullptr;
+    struct FailedSetUp {
+        uint32_t engineType, dataCards, stripeWidth;
+    };
+    for (const FailedSetUp &failed : {FailedSetUp{ENGINE_TYPE_ZOV, 0, 4}, FailedSetUp{ENGINE_TYPE_TARNEL, 0, 0}}) {
+        SCOPED_TRACE(failed.engineType);
+        EXPECT_THROW(passGlobals(10, failed.engineType, false, 1, 65536, nullptr, 0, Recorder::onLog,
+                                 failed.dataCards, 1, 2, failed.stripeWidth),
                      std::runtime_error);
         uint32_t need = 0;
         vantrel_init(Recorder::onReadRequest, nullptr, 1, &need);
@@ -292,7 +298,9 @@ TEST_F(ModelEngineTest, BlocksWithoutAFittingModelOnlyCount)
         ManualDevice device(image.size(), imageSource(image));
         EngineResult result{};
         vantrel_start(testDeviceId, image.size() / 512, &result);
+        ::testing::internal::CaptureStderr();
         EXPECT_EQ(device.answer(0), 0);
+        ::testing::internal::GetCapturedStderr();  // the kept card model refuses the empty stripe
         ContextStats stats{};
         vantrel_get_contextStats(0, &stats);
         EXPECT_EQ(stats.nonZeroSamples, 1);
