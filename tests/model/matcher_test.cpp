@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <algorithm>
 #include <set>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "model/Compressor.h"
@@ -197,4 +200,90 @@ TEST(Matcher, OldBlocksNeverMatchWhenTagsComeRound) {
     const std::vector<Token> again = compressor.matchFull(distinct.data());
     ASSERT_EQ(again.size(), expected.size());
     EXPECT_EQ(replay(again), distinct);
+}
+
+namespace {
+
+// Bytes named by letters, for hand-built blocks.
+std::vector<uint8_t> bytesOf(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+
+std::vector<Token> literalsOf(const std::string& s) {
+    std::vector<Token> out;
+    for (unsigned char c : s) out.push_back({c, kLit});
+    return out;
+}
+
+void append(std::vector<Token>& to, const std::vector<Token>& more) {
+    to.insert(to.end(), more.begin(), more.end());
+}
+
+std::vector<std::pair<uint32_t, uint32_t>> pairsOf(const std::vector<Token>& tokens) {
+    std::vector<std::pair<uint32_t, uint32_t>> out;
+    for (const Token& t : tokens) out.emplace_back(t.value, t.distance);
+    return out;
+}
+
+}  // namespace
+
+TEST(Matcher, HandBuiltBlocks) {
+    Fixture f;
+    struct Case {
+        const char* what;
+        std::string block;
+        std::vector<Token> expected;
+    };
+    std::vector<Case> cases;
+    {
+        // WXYZ at 0 (stored in way 0) and at 5 (lane 1 of step 4, way 1): at the last step the
+        // copy at 5 is the nearer, so the match has distance 7, not 12.
+        std::vector<Token> t = literalsOf("WXYZa");
+        t.push_back({4 + 256, 5});
+        append(t, literalsOf("bcd"));
+        t.push_back({4 + 256, 7});
+        t.push_back({256, kLit});
+        cases.push_back({"nearest copy across ways", "WXYZaWXYZbcdWXYZ", t});
+    }
+    {
+        // A match opened at lane 2 (two bytes) goes on for two bytes in the next step; lane 0
+        // there has a copy (CDxy at 4), but cutting the open match at lane 0 would leave it
+        // two bytes long, so the match ends at 4 bytes and x, y are literals.
+        std::vector<Token> t = literalsOf("ABCDCDxypq");
+        t.push_back({4 + 256, 10});
+        append(t, literalsOf("xyrstuvwzk"));
+        t.push_back({256, kLit});
+        cases.push_back({"no cut below 4 bytes", "ABCDCDxypqABCDxyrstuvwzk", t});
+    }
+    {
+        // At the last step only lane 0 may start a match: lane 1's bytes (with the repeated
+        // upper half) would be XYZW, which occurs at 0.
+        cases.push_back({"last step", "XYZWabcdefghWXYZ", literalsOf("XYZWabcdefghWXYZ")});
+        cases.back().expected.push_back({256, kLit});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::vector<uint8_t> block = bytesOf(c.block);
+        Compressor compressor(static_cast<uint32_t>(block.size()), 2, 3, 5, 1, &f.books);
+        const std::vector<Token> tokens = compressor.matchFull(block.data());
+        EXPECT_EQ(pairsOf(tokens), pairsOf(c.expected));
+        EXPECT_EQ(replay(tokens), block);
+    }
+}
+
+// A match that opened at lane 1 grows 3, 7, ..., 259 and stops there even though the next
+// byte still matches: the match ends at 259 and that byte is a literal.
+TEST(Matcher, GrowthStopsAt259) {
+    Fixture f;
+    std::vector<uint8_t> block = randomBlock(4224, 40);
+    const std::vector<uint8_t> copy(block.begin(), block.begin() + 260);
+    std::copy(copy.begin(), copy.end(), block.begin() + 401);  // bytes 401..660
+    block[661] = static_cast<uint8_t>(block[260] ^ 0xFF);
+    Compressor compressor(4224, 2, 3, 5, 1, &f.books);
+    const std::vector<Token> tokens = compressor.matchFull(block.data());
+    EXPECT_EQ(replay(tokens), block);
+    const auto at = std::find_if(tokens.begin(), tokens.end(),
+                                 [](const Token& t) { return t.value == 259 + 256; });
+    ASSERT_NE(at, tokens.end());
+    EXPECT_EQ(at->distance, 401u);
+    ASSERT_NE(at + 1, tokens.end());
+    EXPECT_EQ(at[1].value, block[660]);
 }
