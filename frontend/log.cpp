@@ -24,9 +24,11 @@ std::ofstream logFile;
 std::unique_ptr<boost::thread> loggerThreadHandle;
 std::atomic<bool> exitInProgress{false};
 
+// Only the marker itself ends the logger thread: a log line that merely quotes the marker's
+// words (a device path holding them, say) is written like any other.
 bool isEndMarker(const std::string &line)
 {
-    return line.find(kEndMarker) != std::string::npos;
+    return line == kEndMarker;
 }
 
 // Writes one line and a newline, flushed. A failing write throws (the stream is set to).

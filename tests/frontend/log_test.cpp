@@ -105,6 +105,8 @@ TEST(LogTest, LoggerThreadAndRunEndWriteTheFileInOrder)
     openLogFile(path);
     ASSERT_TRUE(logFileIsOpen());
     queueLogLine(2, "starting line");
+    // A line that only quotes the end marker's words is an ordinary line.
+    queueLogLine(2, "Error opening : /images/END OF EXECUTION.img - Permission denied");
     startLoggerThread();
     threadWorkData record(0, 0, 0);
     record.logLevel = 2;
@@ -129,6 +131,7 @@ TEST(LogTest, LoggerThreadAndRunEndWriteTheFileInOrder)
     // (stamped, text) per line.
     const std::vector<std::pair<bool, std::string>> expected = {
         {false, "starting line"},
+        {false, "Error opening : /images/END OF EXECUTION.img - Permission denied"},
         {true, " Random seed: 7"},
         {false, "Summarize device /dev/sdb:"},
         {true, " Number of non-zeroblocks: 3400 Number of zeroblocks: 600 Total blocks: 4000"},
