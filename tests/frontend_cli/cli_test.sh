@@ -634,6 +634,17 @@ test_io_error_limit() {
     "Analysis started at: $TS" "$TS $(re "$ABORT_1")" "Error reading : 2621440 - Input/output error" \
     "Execution terminated"
 
+  # Failed reads count over the whole run: the three that the first device of a batch was
+  # allowed use up the second device's allowance, so its first failed read ends the run.
+  cp dev.img second.img
+  printf '%s\n' "$work/dev.img" "$work/second.img" > devices.txt
+  faulty VANTREL_FAULT_FILE="$work/dev.img:$work/second.img" VANTREL_FAULT_READS=655360-655361,1310720-1310721,1966080-1966081 -- \
+    -s VRT --config devices.txt -p 1 -e
+  expect_status 17 "failed reads over two devices"
+  expect_occurrences err "$ABORT_1" 1
+  expect_occurrences err "Error reading : 655360 - Input/output error" 1
+  expect_match vantrel.log "^Summarize" 0
+
   # Every read fails: with -I the limit is 5 percent, and the abort message is written once
   # whatever the number of threads that exceed it.
   faulty VANTREL_FAULT_FILE=dev.img VANTREL_FAULT_READS=all -- -s VRT -d dev.img -p 4 -I

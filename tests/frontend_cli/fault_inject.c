@@ -2,7 +2,8 @@
  * program under test fail, so that its error paths run against real system calls.
  *
  * Settings, read from the environment at the first intercepted call:
- *   VANTREL_FAULT_FILE        path (exactly as the program opens it) whose opens and reads fail
+ *   VANTREL_FAULT_FILE        path (exactly as the program opens it) whose opens and reads fail;
+ *                             several paths are separated by ':'
  *   VANTREL_FAULT_READS       byte ranges "start-end,start-end" (end exclusive) or "all": a read
  *                             of that file starting inside a range fails with EIO
  *   VANTREL_FAULT_OPENS_FROM  n: the n-th and every later open of that file fails with EACCES
@@ -76,7 +77,15 @@ static void *next(void **slot, const char *name)
 static int isFaultFile(const char *path)
 {
     configure();
-    return faultFile && path && strcmp(path, faultFile) == 0;
+    if (!faultFile || !path) return 0;
+    const size_t length = strlen(path);
+    for (const char *p = faultFile;;) {
+        const char *end = strchr(p, ':');
+        const size_t n = end ? (size_t)(end - p) : strlen(p);
+        if (n == length && strncmp(p, path, n) == 0) return 1;
+        if (!end) return 0;
+        p = end + 1;
+    }
 }
 
 /* Counts an open of the fault file; non-zero when this open must fail. */
