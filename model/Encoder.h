@@ -69,14 +69,12 @@ public:
                              0};
     }
 
-    // The low `bits` bits (0..32) of `value` in reverse order (0 when `bits` is 0).
+    // The low `bits` bits (0..16) of `value` in reverse order (0 when `bits` is 0). Extra
+    // values have at most 13 bits.
     VANTREL_ALWAYS_INLINE static uint32_t reverse(uint32_t value, uint32_t bits) {
-        if (bits == 0) return 0;
-        const uint32_t all = uint32_t(detail::kReversedBytes[value & 0xFF]) << 24 |
-                             uint32_t(detail::kReversedBytes[(value >> 8) & 0xFF]) << 16 |
-                             uint32_t(detail::kReversedBytes[(value >> 16) & 0xFF]) << 8 |
-                             detail::kReversedBytes[value >> 24];
-        return all >> (32 - bits);
+        const uint32_t all = uint32_t(detail::kReversedBytes[value & 0xFF]) << 8 |
+                             detail::kReversedBytes[(value >> 8) & 0xFF];
+        return all >> (16 - bits);
     }
 
 private:

@@ -77,4 +77,6 @@ TEST(Encoder, Reverse) {
     EXPECT_EQ(Encoder::reverse(0x6, 4), 0x6u);
     EXPECT_EQ(Encoder::reverse(0xB, 4), 0xDu);
     EXPECT_EQ(Encoder::reverse(0xFFB, 4), 0xDu);  // bits above n are ignored
+    EXPECT_EQ(Encoder::reverse(0x1, 16), 0x8000u);
+    EXPECT_EQ(Encoder::reverse(8191, 13), 8191u);
 }
