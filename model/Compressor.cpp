@@ -51,12 +51,14 @@ Compressor::Compressor(uint32_t blockSize, uint32_t matcherMode, uint32_t hashBy
 Compressor::~Compressor() { delete encoder; }
 
 std::vector<Token> Compressor::matchFull(const uint8_t* block) {
-    const std::size_t count = matchInto(block);
+    std::size_t matches = 0;
+    const std::size_t count = matchInto(block, &matches);
     return std::vector<Token>(tokenBuffer.get(), tokenBuffer.get() + count);
 }
 
 std::vector<uint8_t> Compressor::compress(const uint8_t* block, uint32_t* bookOut) {
-    const std::size_t count = matchInto(block);
+    std::size_t matches = 0;
+    const std::size_t count = matchInto(block, &matches);
     const Token* const tokens = tokenBuffer.get();
     uint32_t book = 0;
     codeBook->selectBook(tokens, count, &book);
@@ -64,8 +66,6 @@ std::vector<uint8_t> Compressor::compress(const uint8_t* block, uint32_t* bookOu
 
     // Code each token and hand it straight to its lane: the records of Encoder::encode,
     // without keeping them.
-    std::size_t matches = 0;
-    for (std::size_t i = 0; i < count; ++i) matches += tokens[i].value > kEndOfBlock;
     const Token* next = tokens;
     return packer.pack(count, matches, [&]() VANTREL_ALWAYS_INLINE {
         return encoder->encodeToken(*next++, book, book);
@@ -95,7 +95,7 @@ inline int32_t Compressor::nearestCopy(const HashSlot& slot, uint64_t key) {
     return c01 > c23 ? c01 : c23;
 }
 
-std::size_t Compressor::matchInto(const uint8_t* block) {
+std::size_t Compressor::matchInto(const uint8_t* block, std::size_t* matches) {
     const uint32_t n = blockSize;
     // Generation 0 marks slots never written; when the 16 bits wrap every slot is cleared.
     generation = (generation + 1) & 0xFFFF;
@@ -106,6 +106,7 @@ std::size_t Compressor::matchInto(const uint8_t* block) {
     const uint64_t tag = uint64_t(generation) << 32;
     HashSlot* const slots = hashTables.data();
     Token* out = tokenBuffer.get();
+    std::size_t matchCount = 0;
 
     // The open match: `source` is where its earlier copy starts, `length` the bytes it covers.
     bool active = false;
@@ -176,6 +177,7 @@ std::size_t Compressor::matchInto(const uint8_t* block) {
             const uint32_t literalTo = cut ? 0 : start;
             *out = Token{length + (cut ? start : extend) + 256, distance};
             out += active;
+            matchCount += active;
             // Four literal tokens are written from the window (whose bytes 4..7 exist even in
             // the last step) and only the wanted ones kept; the token buffer has room for that.
             const uint64_t literals = window >> (8 * literalFrom);
@@ -202,6 +204,7 @@ std::size_t Compressor::matchInto(const uint8_t* block) {
     // Flush: the open match ends with the block.
     if (active) *out++ = Token{length + 256, distance};
     *out++ = Token{kEndOfBlock, kNoDistance};
+    *matches = matchCount + active;
     return static_cast<std::size_t>(out - tokenBuffer.get());
 }
 

@@ -59,8 +59,9 @@ private:
     // Source position of the nearest earlier copy of `key` (bytes and generation) in `slot`,
     // or -1 when no way holds it.
     static int32_t nearestCopy(const HashSlot& slot, uint64_t key);
-    // Runs the matcher over `block` into `tokenBuffer`; returns the number of tokens.
-    std::size_t matchInto(const uint8_t* block);
+    // Runs the matcher over `block` into `tokenBuffer`; returns the number of tokens and
+    // stores how many of them are matches in *matches.
+    std::size_t matchInto(const uint8_t* block, std::size_t* matches);
 
     const CodeBook* codeBook;
     uint32_t matcherMode;
