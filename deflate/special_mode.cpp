@@ -148,7 +148,13 @@ block_state deflate_special(deflate_state* s, int flush) {
                 taken = storedLen;
             }
 
-            // The input moves by exactly what the step encoded or stored.
+            // The input moves by exactly what the step encoded or stored, and the frame's checksum
+            // covers exactly that input.
+            if (taken != 0 && s->wrap == 1) {
+                strm->adler = strm->ops->adler32(strm->adler, strm->next_in, static_cast<uint32_t>(taken));
+            } else if (taken != 0 && s->wrap == 2) {
+                strm->adler = strm->ops->crc32(strm->adler, strm->next_in, static_cast<uint32_t>(taken));
+            }
             s->strstart += static_cast<uint32_t>(taken);
             strm->ops->advance(&strm->next_in, static_cast<int32_t>(taken));
             strm->avail_in -= static_cast<uint32_t>(taken);
