@@ -40,10 +40,11 @@ void dynamicHeader(deflate_state* s) {
     send_all_trees(s, s->l_desc.max_code + 1, s->d_desc.max_code + 1, static_cast<int>(s->blTreeMax) + 1);
 }
 
-// Opens a coded block: static header, or an empty stored block and a dynamic header.
-void openBlock(deflate_state* s, int last, bool storedFirst) {
+// Opens a coded block, never the final one: static header, or an empty stored block and a dynamic
+// header.
+void openBlock(deflate_state* s, bool storedFirst) {
     if (usesStaticTrees(s)) {
-        staticHeader(s, last);
+        staticHeader(s, 0);
     } else {
         if (storedFirst) _tr_stored_block(s, nullptr, 0, 0);
         dynamicHeader(s);
@@ -84,7 +85,7 @@ block_state deflate_special(deflate_state* s, int flush) {
     SideBuffer* sb = s->sideBuffer;
     uint8_t* window = sb->window;
     const int callLevel = s->level;
-    const int last = flush == Z_FINISH ? 1 : 0;
+    const bool finishing = flush == Z_FINISH;
     const int64_t maxStored = min64(static_cast<int64_t>(s->pending_buf_size) - 5, 65535);
     // A mode-2 step may become a stored block after up to seven header bytes; it must fit the
     // pending buffer whole.
@@ -97,7 +98,7 @@ block_state deflate_special(deflate_state* s, int flush) {
 
     if (coded) {
         rewind = savePoint(s);
-        openBlock(s, last, false);
+        openBlock(s, false);
         headerOnly = true;
     }
 
@@ -179,7 +180,7 @@ block_state deflate_special(deflate_state* s, int flush) {
                     s->block_start = s->strstart;
                     flush_pending(strm);
                     rewind = savePoint(s);
-                    openBlock(s, last, true);
+                    openBlock(s, true);
                     headerOnly = true;
                 }
 
@@ -196,12 +197,14 @@ block_state deflate_special(deflate_state* s, int flush) {
                             flush_pending(strm);
                             buildDynamicTrees(s);
                             rewind = savePoint(s);
-                            openBlock(s, last, true);
+                            openBlock(s, true);
                             headerOnly = true;
                         }
                     }
                 }
-                if (strm->avail_out == 0) return need_more;  // block left open, no marker
+                // Output full: the call ends, its block closed in the pending output, so that a
+                // later call continues a valid stream.
+                if (strm->avail_out == 0) break;
                 windowCheck = s->stopFlag != 0;
             }
 
@@ -222,26 +225,33 @@ block_state deflate_special(deflate_state* s, int flush) {
         }
     }
 
-    block_state bstate;
-    if (!coded) {
-        bstate = last ? finish_done : block_done;
-    } else {
+    if (coded) {
         closeBlock(s);
         clearStepCounts(s);
-        if (last) bi_windup(s);
         s->block_start = s->strstart;
-        flush_pending(strm);
-        if (strm->avail_out > 0) {
-            bstate = last ? finish_done : block_done;
-        } else {
-            bstate = last ? finish_started : need_more;
-        }
+    }
+    // Only a call that has taken all its input can end the deflate data: one empty final block
+    // does so, whatever blocks came before it. With input left the stream stays open, so that a
+    // later call with more output space carries on.
+    const bool ending = finishing && strm->avail_in == 0;
+    if (ending) {
+        staticHeader(s, 1);
+        send_code(s, END_BLOCK, static_ltree);
+        s->last_eob_len = static_ltree[END_BLOCK].dl;
+        bi_windup(s);
+    }
+    if (coded || ending) flush_pending(strm);
+    block_state bstate = block_done;
+    if (ending) {
+        bstate = strm->avail_out > 0 ? finish_done : finish_started;
+    } else if (coded && strm->avail_out == 0) {
+        bstate = need_more;
     }
 
     // Input is left only when the output ran out: fill the rest with empty static blocks so the
     // caller sees a full buffer.
     while (strm->avail_out != 0 && strm->avail_in != 0) {
-        staticHeader(s, last);
+        staticHeader(s, 0);
         send_code(s, END_BLOCK, static_ltree);
         flush_pending(strm);
     }

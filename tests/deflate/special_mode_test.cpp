@@ -384,3 +384,47 @@ TEST(SpecialMode, HeaderDeclaresTheSideWindowWhateverTheWindowBits) {
 }
 
 }  // namespace
+
+namespace {
+
+// Finishing a stream: every mode ends its deflate data with exactly one final block and frames it
+// with the checksum of the input it took, whether the data needed one block or many (stored
+// steps, the mode-3 tree decision, several window passes) and whether the output took it in one
+// call or in many.
+TEST(SpecialMode, FinishWritesOneFinalBlockAndTheChecksum) {
+    const auto input = testdata::make(testdata::Kind::Mixed, 100000);
+    struct Case {
+        int level;
+        uint32_t hint;
+        int windowBits;
+        uint32_t outputPiece;  // output space offered per call
+    };
+    const Case cases[] = {
+        {101, 0, 15, 200000}, {102, 0, 15, 200000}, {103, 0, 15, 200000}, {110, 0, 31, 200000},
+        {111, 0, 31, 200000}, {103, 2, 15, 200000}, {111, 2, 31, 200000}, {103, 0, 15, 3000},
+        {111, 0, 31, 3000},   {111, 2, 15, 3000},
+    };
+    for (const auto& c : cases) {
+        z_stream strm{};
+        ASSERT_EQ(deflateInit2_(&strm, c.level, Z_DEFLATED, c.windowBits, 6, 0, "1.2.3", static_cast<int>(sizeof strm)),
+                  Z_OK);
+        std::vector<uint8_t> out(400000);
+        strm.next_in = const_cast<uint8_t*>(input.data());
+        strm.avail_in = static_cast<uint32_t>(input.size());
+        int ret = Z_OK;
+        for (int calls = 0; ret == Z_OK && calls < 1000; calls++) {
+            strm.next_out = out.data() + strm.total_out;
+            strm.avail_out = c.outputPiece;
+            ret = deflateWithHint(&strm, Z_FINISH, c.hint);
+        }
+        EXPECT_EQ(ret, Z_STREAM_END) << c.level << " hint " << c.hint << " out " << c.outputPiece;
+        out.resize(strm.total_out);
+        deflateEnd(&strm);
+        const auto decoded = oracle::inflateBytes(out.data(), out.size(), c.windowBits);
+        EXPECT_TRUE(decoded.streamEnd) << c.level << " hint " << c.hint << " out " << c.outputPiece;
+        EXPECT_FALSE(decoded.dataError) << c.level << " hint " << c.hint << " out " << c.outputPiece;
+        EXPECT_TRUE(decoded.data == input) << c.level << " hint " << c.hint << " out " << c.outputPiece;
+    }
+}
+
+}  // namespace
