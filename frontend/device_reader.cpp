@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 DeviceReader::~DeviceReader()
@@ -67,4 +68,19 @@ int64_t deviceSize(const std::string &devicePath)
     std::perror("lseek");
     ::close(fd);
     return -1;
+}
+
+bool writingWouldHitDevice(const std::string &path, const std::vector<std::string> &devicePaths)
+{
+    struct stat target;
+    if (path.empty() || ::stat(path.c_str(), &target) != 0) return false;
+    if (S_ISBLK(target.st_mode)) return true;
+    for (const std::string &device : devicePaths) {
+        struct stat info;
+        if (!device.empty() && ::stat(device.c_str(), &info) == 0 &&
+            info.st_dev == target.st_dev && info.st_ino == target.st_ino) {
+            return true;
+        }
+    }
+    return false;
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // One open device, owned by one thread; never shared or copied. The device is only ever
 // opened read-only.
@@ -33,6 +34,11 @@ public:
 private:
     int descriptor_ = -1;
 };
+
+// Whether creating or emptying a file at `path` would write onto a device: `path` names a
+// block device, or the same file as one of `devicePaths` (an image under analysis). A path
+// that does not exist yet is safe. Thread-safe.
+bool writingWouldHitDevice(const std::string &path, const std::vector<std::string> &devicePaths);
 
 // The size in bytes of the device or image file at `path`, or -1 when it cannot be opened
 // or its size is not above 0 (after writing perror("lseek")). Block devices are sized with

@@ -14,6 +14,7 @@
 #include <iostream>
 
 #include "engine/vantrel_engine.h"
+#include "frontend/device_reader.h"
 #include "frontend/log.h"
 #include "frontend/run_state.h"
 
@@ -238,9 +239,16 @@ bool startUp(int argc, char **argv)
 
     const std::string &logName = settings.logfile;
     if (!logName.empty()) {
-        std::ofstream probe(logName, std::ios::out | std::ios::trunc);
-        if (!probe.is_open()) {
-            consoleLine(std::cerr, "Cannot create logfile " + logName + " - " + std::strerror(errno));
+        // A log name that is a device (a slip of --logfile for -d) must not empty it.
+        int error = EPERM;
+        bool created = false;
+        if (!writingWouldHitDevice(logName, {settings.devicePath})) {
+            std::ofstream probe(logName, std::ios::out | std::ios::trunc);
+            created = probe.is_open();
+            error = errno;
+        }
+        if (!created) {
+            consoleLine(std::cerr, "Cannot create logfile " + logName + " - " + std::strerror(error));
             exitWith(EXIT_CODE_LOG_CREATE);
         }
     }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <iostream>
 
+#include "frontend/device_reader.h"
 #include "frontend/log.h"
 #include "frontend/run_state.h"
 #include "frontend/settings.h"
@@ -77,7 +78,10 @@ void csvNumbers(const ReportFigures &f, std::string (&fields)[9])
 void writeCsv(const DeviceResult &row, ReportMode mode, bool marked)
 {
     if (csvFile == nullptr) {
-        csvFile = std::fopen(settings.csvFileName.c_str(), "w");
+        // A CSV name that is a device (a slip of -c for -d) must not empty it.
+        if (!writingWouldHitDevice(settings.csvFileName, runDevicePaths)) {
+            csvFile = std::fopen(settings.csvFileName.c_str(), "w");
+        }
         if (csvFile == nullptr) {
             std::fprintf(stderr, "cannot create csv file%s", settings.csvFileName.c_str());
             std::fflush(stderr);

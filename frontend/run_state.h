@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "frontend/records.h"
 #include "frontend/sync_queue.h"
@@ -30,5 +31,8 @@ extern std::string deviceName;
 // Sampler threads started for the current device (0 between devices); the exit routine
 // pushes two stop requests for each.
 extern std::atomic<int> startedSamplerThreads;
+// Every device path of the run (the -d path, or each batch entry), set before the first
+// device: the CSV file must never be created on one of them.
+extern std::vector<std::string> runDevicePaths;
 
 #endif

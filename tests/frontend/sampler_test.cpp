@@ -8,6 +8,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -185,6 +186,30 @@ TEST_F(ImageFileTest, DeviceSizeOfImageFiles)
     EXPECT_EQ(testing::internal::GetCapturedStderr().rfind("lseek", 0), 0u);
     EXPECT_EQ(deviceSize(dir_ + "/missing.img"), -1);
     EXPECT_EQ(errno, ENOENT);
+}
+
+TEST_F(ImageFileTest, OutputFilesNeverLandOnADevice)
+{
+    const std::string image = makeFile("disk.img", "data");
+    const std::string other = makeFile("other.img", "data");
+    const std::string sameImage = dir_ + "/./disk.img";
+    const struct {
+        std::string output;
+        bool refused;
+    } cases[] = {
+        {dir_ + "/new.csv", false},  // not there yet: created as usual
+        {other, false},              // an existing file that is not a device of the run
+        {sameImage, true},           // the image under analysis, named differently
+        {"/dev/null", false},        // a character device takes output harmlessly
+        {"", false},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(writingWouldHitDevice(c.output, {"", image}), c.refused) << c.output;
+    }
+    struct stat info;
+    if (stat("/dev/loop0", &info) == 0 && S_ISBLK(info.st_mode)) {
+        EXPECT_TRUE(writingWouldHitDevice("/dev/loop0", {}));
+    }
 }
 
 TEST_F(ImageFileTest, ReaderReadsAtOffsetsAndKeepsTheLastError)

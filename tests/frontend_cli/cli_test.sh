@@ -306,6 +306,13 @@ test_log_file_errors() {
   expect_status 12 "log file in a missing folder"
   expect_text err $'Cannot create logfile nodir/x.log - No such file or directory\n'
 
+  # A log named like the device (here by another spelling of its path) would empty it.
+  make_image dev.img 1
+  put dev.img 0 1 text
+  run -s VRT -d dev.img --logfile ./dev.img
+  expect_status 12 "log file on the device"
+  expect_text err $'Cannot create logfile ./dev.img - Operation not permitted\n'
+
   # The probe succeeds and the second open, of the log stream, fails.
   faulty VANTREL_FAULT_FILE=x.log VANTREL_FAULT_OPENS_FROM=2 -- -s VRT -d dev.img --logfile x.log
   expect_status 13 "log stream not openable"
@@ -679,6 +686,13 @@ test_csv_not_creatable() {
   [[ "$(tail -c ${#message} err)" == "$message" ]] || fail "CSV message: $(cat err)"
   expect_match vantrel.log "cannot create" 0
   expect_match vantrel.log "^Execution terminated$" 1
+
+  # A CSV file named like a device of the batch would empty it.
+  echo "$work/dev.img" > devices.txt
+  run -s VRT --config devices.txt -p 1 -t 20 -c dev.img
+  expect_status 10 "CSV file on the device"
+  message="cannot create csv filedev.img"
+  [[ "$(tail -c ${#message} err)" == "$message" ]] || fail "CSV message: $(cat err)"
 }
 
 test_engine_memory() {
