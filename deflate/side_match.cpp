@@ -186,7 +186,8 @@ int32_t sideMatch(deflate_state* s, uint8_t* window, uint32_t length, uint32_t o
 
     if (m.direct) {
         const int64_t room = static_cast<uint32_t>(s->pending_buf_size - s->pending - 20) >> 1;
-        m.budget = room < static_cast<int32_t>(outputLimit) ? room : static_cast<int32_t>(outputLimit);
+        // The limit is an amount of output space: unsigned, however large the caller's buffer.
+        m.budget = room < static_cast<int64_t>(outputLimit) ? room : static_cast<int64_t>(outputLimit);
         m.pendingStart = s->pending;
     } else {
         m.budget = static_cast<int64_t>(s->lit_bufsize) - s->last_lit;

@@ -428,3 +428,30 @@ TEST(SpecialMode, FinishWritesOneFinalBlockAndTheChecksum) {
 }
 
 }  // namespace
+
+namespace {
+
+// The matcher's output budget follows the caller's space as an unsigned amount: a buffer of 2 GiB
+// or more must compress like any other, not fall back to storing.
+TEST(SpecialMode, OutputSpaceOfTwoGibibytesStillCompresses) {
+    const auto input = testdata::make(testdata::Kind::Text, 20000);
+    for (int level : {103, 111}) {
+        for (uint32_t space : {32768u, 0x80000000u, 0xffffffffu}) {
+            z_stream strm{};
+            ASSERT_EQ(drive::initLikeEngine(strm, level), Z_OK);
+            std::vector<uint8_t> out(65536);  // the stream is far shorter than the space it is told of
+            strm.next_out = out.data();
+            strm.avail_out = space;
+            strm.next_in = const_cast<uint8_t*>(input.data());
+            strm.avail_in = static_cast<uint32_t>(input.size());
+            ASSERT_EQ(deflateWithHint(&strm, Z_SYNC_FLUSH, Z_HINT_NONE), Z_OK);
+            EXPECT_EQ(strm.total_in, input.size());
+            EXPECT_LT(strm.total_out, input.size() / 2) << level << " " << space;
+            const auto decoded = oracle::inflateBytes(out.data(), strm.total_out, 15);
+            EXPECT_EQ(decoded.data, input);
+            deflateEnd(&strm);
+        }
+    }
+}
+
+}  // namespace
