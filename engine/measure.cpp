@@ -128,7 +128,11 @@ int32_t measureStream(int32_t c, int32_t *measureState, const uint8_t *buffer)
     s.avail_in = sliceLength(0);
     int32_t slice = 0;
 
-    if (trimOutput && newSample && !unitEdge) {
+    // A sample on the device's last whole block cannot go on: it is closed after this block and
+    // credited a full output buffer, so a random start there would credit that buffer to a few
+    // bytes (a ratio of up to 32768 to 1). It starts at the block's beginning instead.
+    const bool lastBlock = context.location + 2 * uint64_t(engineState.blockSize) > engineState.deviceBytes;
+    if (trimOutput && newSample && !unitEdge && !lastBlock) {
         // A random start within the first 64 KiB (within the block when it is smaller).
         const uint32_t span = static_cast<uint32_t>(std::min(engineState.blockSize, 2 * sliceSize));
         const uint32_t offset = static_cast<uint32_t>(drawUnitReal1() * span);

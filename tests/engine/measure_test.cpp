@@ -107,6 +107,25 @@ TEST_F(EngineTest, SmallBlocksMeasureInShortSlicesAndCapTheUnit)
     EXPECT_EQ(event.c, 1024u) << "the text block and the zero block that ended the sample";
 }
 
+TEST_F(EngineTest, RandomStartIsNotDrawnOnTheDevicesLastBlock)
+{
+    // Type 116 starts a sample at a random offset, but a sample on the last block is closed
+    // after it with a full buffer credited: it must hold the whole block, not a few bytes.
+    EngineSetup setup = makeSetup(ENGINE_TYPE_11_6, 1, 3 * 65536);
+    ManualRun run(setup, allOf(ContentKind::text));
+    size_t lastBlockSamples = 0;
+    for (int i = 0; i < 60; i++)
+        ASSERT_EQ(run.device.answer(0), 0);
+    for (const StatsEventRecord &event : Recorder::events()) {
+        EXPECT_LE(double(event.d) / event.c, 1.0) << "block " << event.b;
+        if (event.b == 2) {
+            lastBlockSamples++;
+            EXPECT_EQ(event.c, 65536u);
+        }
+    }
+    EXPECT_GT(lastBlockSamples, 0u);
+}
+
 TEST_F(EngineTest, UnknownEngineTypeMeasuresLikeType64)
 {
     std::vector<std::vector<StatsEventRecord>> runs;
