@@ -82,19 +82,6 @@ inline uint32_t laneBytes(uint64_t bigEndian, uint32_t j) {
 
 }  // namespace
 
-inline int32_t Compressor::nearestCopy(const HashSlot& slot, uint64_t key) {
-    // Way k stored lane k's bytes, so its copy starts at position + k. Sources from different
-    // ways never coincide: the largest is the nearest copy.
-    auto copy = [&](uint32_t k) {
-        const uint64_t e = slot.entry[k];
-        return (e & kEntryKeyMask) == key ? static_cast<int32_t>(e >> 48) + int32_t(k) : -1;
-    };
-    const int32_t c0 = copy(0), c1 = copy(1), c2 = copy(2), c3 = copy(3);
-    const int32_t c01 = c0 > c1 ? c0 : c1;
-    const int32_t c23 = c2 > c3 ? c2 : c3;
-    return c01 > c23 ? c01 : c23;
-}
-
 std::size_t Compressor::matchInto(const uint8_t* block, std::size_t* matches) {
     const uint32_t n = blockSize;
     // Generation 0 marks slots never written; when the 16 bits wrap every slot is cleared.
@@ -103,7 +90,6 @@ std::size_t Compressor::matchInto(const uint8_t* block, std::size_t* matches) {
         hashTables.assign(kHashEntries, HashSlot{});
         generation = 1;
     }
-    const uint64_t tag = uint64_t(generation) << 32;
     HashSlot* const slots = hashTables.data();
     Token* out = tokenBuffer.get();
     std::size_t matchCount = 0;
@@ -123,9 +109,9 @@ std::size_t Compressor::matchInto(const uint8_t* block, std::size_t* matches) {
         const uint32_t hash[kLanes] = {
             hashOf(laneBytes(bigEndian, 0)), hashOf(laneBytes(bigEndian, 1)),
             hashOf(laneBytes(bigEndian, 2)), hashOf(laneBytes(bigEndian, 3))};
-        const uint64_t key[kLanes] = {
-            static_cast<uint32_t>(window) | tag, static_cast<uint32_t>(window >> 8) | tag,
-            static_cast<uint32_t>(window >> 16) | tag, static_cast<uint32_t>(window >> 24) | tag};
+        const uint32_t key[kLanes] = {
+            static_cast<uint32_t>(window), static_cast<uint32_t>(window >> 8),
+            static_cast<uint32_t>(window >> 16), static_cast<uint32_t>(window >> 24)};
 
         // Continuation: how many leading bytes of the step extend the open match.
         // (With no match open, `source` and `length` still point inside the block.)
@@ -160,8 +146,10 @@ std::size_t Compressor::matchInto(const uint8_t* block, std::size_t* matches) {
             // A copy turns up at an irregular lane, so all four lanes are probed and the lowest
             // allowed one taken without a branch per lane.
             const int32_t copies[kLanes] = {
-                nearestCopy(slots[hash[0]], key[0]), nearestCopy(slots[hash[1]], key[1]),
-                nearestCopy(slots[hash[2]], key[2]), nearestCopy(slots[hash[3]], key[3])};
+                nearestCopy(slots[hash[0]], key[0], generation),
+                nearestCopy(slots[hash[1]], key[1], generation),
+                nearestCopy(slots[hash[2]], key[2], generation),
+                nearestCopy(slots[hash[3]], key[3], generation)};
             uint32_t allowed = uint32_t(copies[0] >= 0) | uint32_t(copies[1] >= 0) << 1 |
                                uint32_t(copies[2] >= 0) << 2 | uint32_t(copies[3] >= 0) << 3;
             allowed &= (0xFu << firstLane) & ((1u << laneEnd) - 1);
@@ -196,8 +184,11 @@ std::size_t Compressor::matchInto(const uint8_t* block, std::size_t* matches) {
         }
 
         // Store after the probe, so a lane never matches bytes of its own step.
-        const uint64_t position = uint64_t(storePos) << 48;
-        for (uint32_t k = 0; k < kLanes; ++k) slots[hash[k]].entry[k] = key[k] | position;
+        for (uint32_t k = 0; k < kLanes; ++k) {
+            HashSlot& slot = slots[hash[k]];
+            slot.bytes[k] = key[k];
+            slot.tag[k] = hashTag(generation, storePos + k);
+        }
         pos = storePos;
     }
 

@@ -8,6 +8,7 @@
 
 #include "model/CodeBook.h"
 #include "model/Encoder.h"
+#include "model/HashSlot.h"
 #include "model/LanePacker.h"
 #include "model/Token.h"
 
@@ -47,18 +48,6 @@ public:
     static constexpr uint32_t kLanes = 4;
 
 private:
-    // One hash slot of all four ways. Way k keeps, for the last step that stored there, the
-    // four bytes that started at its lane k (bits 0..31), the block's generation (bits 32..47:
-    // an entry is valid only in the block that stored it, so starting a block invalidates
-    // every slot at once) and the step's position (bits 48..63).
-    struct alignas(32) HashSlot {
-        uint64_t entry[kLanes];
-    };
-    static constexpr uint64_t kEntryKeyMask = 0x0000FFFFFFFFFFFFull;
-
-    // Source position of the nearest earlier copy of `key` (bytes and generation) in `slot`,
-    // or -1 when no way holds it.
-    static int32_t nearestCopy(const HashSlot& slot, uint64_t key);
     // Runs the matcher over `block` into `tokenBuffer`; returns the number of tokens and
     // stores how many of them are matches in *matches.
     std::size_t matchInto(const uint8_t* block, std::size_t* matches);
