@@ -23,11 +23,54 @@ uint64_t load64(const uint8_t* p) {
     return v;
 }
 
+// Stores v least significant byte first.
+void store64le(uint8_t* p, uint64_t v) {
+#if (defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) || defined(_WIN32)
+    std::memcpy(p, &v, sizeof v);
+#else
+    for (int i = 0; i < 8; i++) p[i] = static_cast<uint8_t>(v >> (8 * i));
+#endif
+}
+
 uint16_t load16(const uint8_t* p) {
     uint16_t v;
     std::memcpy(&v, p, sizeof v);
     return v;
 }
+
+// A match piece under the fixed code, as one bit string in the order send_bits would write it:
+// the length code with its extra bits, then the distance code with its extra bits.
+struct FixedLength {
+    uint16_t bits;  // length code, then the length's extra bits
+    uint8_t count;  // bits in all
+};
+struct FixedDistance {
+    uint16_t base;  // first distance minus one of the code
+    uint8_t code;   // the five-bit code, bit-reversed for output
+    uint8_t count;  // code and extra bits
+};
+struct FixedPieceTables {
+    FixedLength length[MAX_MATCH - MIN_MATCH + 1];
+    FixedDistance distance[D_CODES];
+};
+
+constexpr FixedPieceTables makeFixedPieceTables() {
+    FixedPieceTables t{};
+    for (int len = MIN_MATCH; len <= MAX_MATCH; len++) {
+        const int lc = length_code_table[len - MIN_MATCH];
+        const ct_data code = static_ltree[lc + LITERALS + 1];
+        const unsigned extra = static_cast<unsigned>(len - MIN_MATCH - base_length[lc]);
+        t.length[len - MIN_MATCH] = {static_cast<uint16_t>(code.fc | extra << code.dl),
+                                     static_cast<uint8_t>(code.dl + extra_lbits[lc])};
+    }
+    for (int dc = 0; dc < D_CODES; dc++) {
+        t.distance[dc] = {static_cast<uint16_t>(base_dist[dc]), static_cast<uint8_t>(static_dtree[dc].fc),
+                          static_cast<uint8_t>(static_dtree[dc].dl + extra_dbits[dc])};
+    }
+    return t;
+}
+
+constexpr FixedPieceTables kFixedPieces = makeFixedPieceTables();
 
 // The Windows build's matcher differs in two bounds, compares match bytes four at a time, and its
 // table holds absolute addresses, so that an entry never written, and the one written for the
@@ -42,6 +85,8 @@ struct Layout {
 constexpr Layout kLinuxLayout{12, 9, true, false};
 constexpr Layout kWindowsLayout{8, 5, false, true};
 
+constexpr int kShortRun = 5;  // runs this short are entered without a loop
+
 // Working set of one call, positions counted from the window's first byte.
 template <const Layout& L>
 struct Matcher {
@@ -52,6 +97,8 @@ struct Matcher {
     uint32_t mask;     // the bytes that must agree: three or four
     bool direct;       // codes go straight to the output (all special modes but 2)
     bool counting;     // mode 3 deciding: count written symbols
+    bool fixedCode;    // codes from the fixed trees
+    int64_t avail;     // the caller's output space (nothing is handed out during the call)
     int64_t budget;    // pending bytes (direct) or symbols (recorded) the call may add
     int64_t used = 0;  // added so far
     uint32_t pendingStart = 0;
@@ -65,6 +112,27 @@ struct Matcher {
     }
     bool candidate(int64_t ref, int64_t ip) const {
         return ref >= 0 && ref >= ip - MAX_SIDE_DIST && ref < ip && masked(ref) == masked(ip);
+    }
+    // Enters the positions [p, p + count) into the table in order, each replacing what its
+    // bucket held.
+    void enterRun(int64_t p, int64_t count, unsigned dist) {
+        int64_t i = 0;
+        if (dist == 1 && count > 4) {
+            // A run of one byte value: every position whose four bytes lie in the run hashes
+            // alike, so only the last of them survives in that bucket.
+            hash[hashAt(p)] = entry(p + count - 4);
+            i = count - 3;
+        } else if (count <= kShortRun) {
+            // Short runs, the usual case, take a fixed number of slots without a branch on the
+            // count: a slot past it rewrites its bucket with the value the bucket holds.
+            for (int j = 0; j < kShortRun; j++) {
+                const uint32_t h = hashAt(p + j);
+                const uint32_t keep = 0u - static_cast<uint32_t>(j < count);
+                hash[h] = (entry(p + j) & keep) | (hash[h] & ~keep);
+            }
+            return;
+        }
+        for (; i < count; i++) hash[hashAt(p + i)] = entry(p + i);
     }
     void syncUsed() {
         if (direct) used = static_cast<int64_t>(s->pending) - pendingStart;
@@ -119,34 +187,52 @@ int64_t Matcher<L>::writeLiterals(int64_t from, int64_t count) {
 
 template <const Layout& L>
 inline bool Matcher<L>::writePiece(unsigned length, unsigned dist) {
-    const uint32_t savedPending = s->pending;
-    const uint16_t savedBuf = s->bi_buf;
-    const int savedValid = s->bi_valid;
-
     // Length code, length extra bits, distance code, distance extra bits: at most 48 bits, sent
     // as one string.
     const unsigned lc = length_code_table[length - MIN_MATCH];
-    const ct_data& lcode = s->curLitTree[lc + LITERALS + 1];
-    const unsigned dc = d_code(dist - 1);
-    const ct_data& dcode = s->curDistTree[dc];
-    uint64_t bits = lcode.fc;
-    int n = lcode.dl;
-    bits |= static_cast<uint64_t>(length - MIN_MATCH - static_cast<unsigned>(base_length[lc])) << n;
-    n += extra_lbits[lc];
-    bits |= static_cast<uint64_t>(dcode.fc) << n;
-    n += dcode.dl;
-    bits |= static_cast<uint64_t>(dist - 1 - static_cast<unsigned>(base_dist[dc])) << n;
-    n += extra_dbits[dc];
-    send_bits_long(s, bits, n);
+    const unsigned d = dist - 1;
+    const unsigned dc = d_code(d);
+    uint64_t bits;
+    int n;
+    if (fixedCode) {
+        const FixedLength& fl = kFixedPieces.length[length - MIN_MATCH];
+        const FixedDistance& fd = kFixedPieces.distance[dc];
+        bits = fl.bits | static_cast<uint64_t>(fd.code | (d - fd.base) << 5) << fl.count;
+        n = fl.count + fd.count;
+    } else {
+        const ct_data& lcode = s->curLitTree[lc + LITERALS + 1];
+        const ct_data& dcode = s->curDistTree[dc];
+        bits = lcode.fc;
+        n = lcode.dl;
+        bits |= static_cast<uint64_t>(length - MIN_MATCH - static_cast<unsigned>(base_length[lc])) << n;
+        n += extra_lbits[lc];
+        bits |= static_cast<uint64_t>(dcode.fc) << n;
+        n += dcode.dl;
+        bits |= static_cast<uint64_t>(d - static_cast<unsigned>(base_dist[dc])) << n;
+        n += extra_dbits[dc];
+    }
 
-    if (static_cast<int64_t>(s->pending) + 1 >= s->strm->avail_out) {
-        s->pending = savedPending;
-        s->bi_buf = savedBuf;
-        s->bi_valid = savedValid;
+    // The piece fits when the pending output it leaves stays below the output space. The bit
+    // buffer spills whole 16-bit words and keeps 1 to 16 bits, so the words it spills are known
+    // before anything is written.
+    const int total = s->bi_valid + n;
+    const uint32_t words = static_cast<uint32_t>(total - 1) >> 4;
+    if (static_cast<int64_t>(s->pending) + 2 * words + 1 >= avail) {
         s->stopFlag = 1;
         return false;
     }
-    if (counting) s->dyn_ltree[lc + LITERALS + 1].fc++;
+    const uint64_t acc = s->bi_buf | bits << s->bi_valid;
+    uint8_t* out = s->pending_buf + s->pending;
+    if (s->pending + 8 <= s->pending_buf_size) {
+        // One eight-byte store; the bytes past the spilled words lie beyond pending.
+        store64le(out, acc);
+    } else {
+        for (uint32_t i = 0; i < 2 * words; i++) out[i] = static_cast<uint8_t>(acc >> (8 * i));
+    }
+    s->pending += 2 * words;
+    s->bi_buf = static_cast<uint16_t>(acc >> (16 * words));
+    s->bi_valid = total - static_cast<int>(16 * words);
+    s->dyn_ltree[lc + LITERALS + 1].fc = static_cast<uint16_t>(s->dyn_ltree[lc + LITERALS + 1].fc + counting);
     syncUsed();
     return true;
 }
@@ -174,8 +260,16 @@ void Matcher<L>::recordPiece(unsigned length, unsigned dist) {
 template <const Layout& L>
 int32_t sideMatch(deflate_state* s, uint8_t* window, uint32_t length, uint32_t outputLimit) {
     SideBuffer* sb = s->sideBuffer;
-    Matcher<L> m{s, sb, window, sb->hash, sb->minMatch == 3 ? 0xffffffu : 0xffffffffu, s->mode != 2,
-              s->treeState == 1, 0};
+    Matcher<L> m{s,
+                 sb,
+                 window,
+                 sb->hash,
+                 sb->minMatch == 3 ? 0xffffffu : 0xffffffffu,
+                 s->mode != 2,
+                 s->treeState == 1,
+                 s->curLitTree == static_ltree && s->curDistTree == static_dtree,
+                 s->strm->avail_out,
+                 0};
     const int64_t minMatch = sb->minMatch;
     const bool noSkip = sb->noSkip != 0;
 
@@ -300,34 +394,28 @@ int32_t sideMatch(deflate_state* s, uint8_t* window, uint32_t length, uint32_t o
                 // window's slack covers the reads), then entered position by position in order.
                 const int64_t end = cap - 3;
                 int64_t counter = 16 - minMatch;
-                while (p < end && window[p] == window[q]) {
-                    if (counter == 0) {
-                        if (m.hash[m.hashAt(p)] != m.entry(q)) break;
-                        counter = 16;
-                    }
+                for (;;) {
                     const int64_t n = counter < end - p ? counter : end - p;
+                    if (n <= 0) break;
                     int64_t k = 0;
-                    while (k < n) {
+                    for (;;) {
                         const uint64_t diff = load64(window + p + k) ^ load64(window + q + k);
                         if (diff != 0) {
                             k += __builtin_ctzll(diff) / 8;
                             break;
                         }
                         k += 8;
+                        if (k >= n) break;
                     }
                     if (k > n) k = n;
-                    int64_t i = 0;
-                    if (dist == 1 && k > 4) {
-                        // A run of one byte value: every position whose four bytes lie in the run
-                        // hashes alike, so only the last of them survives in that bucket.
-                        m.hash[m.hashAt(p)] = m.entry(p + k - 4);
-                        i = k - 3;
-                    }
-                    for (; i < k; i++) m.hash[m.hashAt(p + i)] = m.entry(p + i);
+                    m.enterRun(p, k, dist);
                     p += k;
                     q += k;
                     counter -= k;
-                    if (k < n) break;
+                    if (k < n || p >= end) break;
+                    // Sixteen bytes on, the table must still pair this position with the reference.
+                    if (m.hash[m.hashAt(p)] != m.entry(q)) break;
+                    counter = 16;
                 }
             }
             int64_t len = p - ip;

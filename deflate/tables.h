@@ -110,9 +110,11 @@ inline constexpr const auto& base_dist = kStaticTables.baseDist;
 inline constexpr const auto& extra_lbits = kStaticTables.extraL;
 inline constexpr const auto& extra_dbits = kStaticTables.extraD;
 
-// Distance code of a distance minus one.
+// Distance code of a distance minus one. The index is selected before the one load, so that no
+// branch depends on the distance (short and long distances alternate unpredictably).
 inline unsigned d_code(unsigned dist) {
-    return dist < 256 ? kStaticTables.distCode[dist] : kStaticTables.distCode[256 + (dist >> 7)];
+    const unsigned index = dist < 256 ? dist : 256 + (dist >> 7);
+    return kStaticTables.distCode[index];
 }
 
 }  // namespace vdeflate
