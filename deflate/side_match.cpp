@@ -125,6 +125,9 @@ struct Matcher {
         } else if (count <= kShortRun) {
             // Short runs, the usual case, take a fixed number of slots without a branch on the
             // count: a slot past it rewrites its bucket with the value the bucket holds.
+#if defined(__GNUC__)
+#pragma GCC unroll 8
+#endif
             for (int j = 0; j < kShortRun; j++) {
                 const uint32_t h = hashAt(p + j);
                 const uint32_t keep = 0u - static_cast<uint32_t>(j < count);
