@@ -9,6 +9,7 @@
 #include "model/CodeBook.h"
 #include "model/CodeBookTables.h"
 #include "model/Compressor.h"
+#include "model/StoredSize.h"
 
 namespace orvane::tessaline::kbx::tarnel {
 
@@ -22,17 +23,6 @@ constexpr uint32_t kTrailerSize = 8;
 constexpr uint32_t kCardBlockSize = kTrailerOffset + kSectorsPerCard * kTrailerSize;  // 4224
 constexpr uint32_t kDrawsPerSector = 6;
 constexpr uint32_t kDrawsPerCard = kSectorsPerCard * kDrawsPerSector;
-
-// Settings of the card-block compressor.
-constexpr uint32_t kMatcherMode = 2;
-constexpr uint32_t kHashBytes = 3;
-constexpr uint32_t kMinLaneWords = 5;
-constexpr uint8_t kFieldOrder = 1;
-
-// The integer ceiling of 32n/33: the stored size of n compressed bytes.
-uint32_t scaledSize(size_t n) {
-    return static_cast<uint32_t>((32 * static_cast<uint64_t>(n) + 32) / 33);
-}
 
 // Writes the trailers of a card's eight sectors from the card's 48 draws (six per sector,
 // sector 0 first): 0xFF, 0xFF, r4, r5, r0, r1, r2, r3.
@@ -95,8 +85,8 @@ int32_t Tarnel::compressKuv(uint64_t stripeNumber, const std::vector<uint8_t>& s
     }
     try {
         CodeBook codeBook(cardLitLenLengths, cardDistLengths);
-        Compressor compressor(kCardBlockSize, kMatcherMode, kHashBytes, kMinLaneWords,
-                              kFieldOrder, &codeBook);
+        Compressor compressor(kCardBlockSize, kModelMatcherMode, kModelHashBytes,
+                              kModelMinLaneWords, kModelFieldOrder, &codeBook);
 
         // Data cards' blocks first, then the parity card's.
         std::vector<uint8_t> blocks(static_cast<size_t>(totalCards) * kCardBlockSize, 0);
@@ -139,9 +129,7 @@ int32_t Tarnel::compressKuv(uint64_t stripeNumber, const std::vector<uint8_t>& s
         for (uint32_t position = 0; position < totalCards; ++position)
             nodeInBytes[nodeOf(position, stripeNumber)] += KUV_CARD_SIZE;
     } catch (...) {
-        std::cout << "[orvane::tessaline::kbx::tarnel::compressKuv] Exception occurred. "
-                     "Compression was not sucessful."
-                  << std::endl;
+        reportCaughtException("orvane::tessaline::kbx::tarnel::compressKuv");
         return -1;
     }
     return 0;

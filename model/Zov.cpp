@@ -9,6 +9,7 @@
 #include "model/CodeBook.h"
 #include "model/CodeBookTables.h"
 #include "model/Compressor.h"
+#include "model/StoredSize.h"
 
 namespace orvane::tessaline::kbx::tarnel {
 
@@ -25,17 +26,6 @@ constexpr uint32_t kPatternBytes = 128;
 constexpr uint32_t kRandomBytes = 256;
 constexpr uint32_t kPageBlockSize = ZOV_PAGE_SIZE + 2 * kPatternBytes + kRandomBytes;  // 16896
 constexpr uint32_t kDrawsPerPage = 2 * kPatternSize + kRandomBytes;
-
-// Settings of the page-block compressor.
-constexpr uint32_t kMatcherMode = 2;
-constexpr uint32_t kHashBytes = 3;
-constexpr uint32_t kMinLaneWords = 5;
-constexpr uint8_t kFieldOrder = 1;
-
-// The integer ceiling of 32n/33: the stored size of n compressed bytes.
-uint32_t scaledSize(size_t n) {
-    return static_cast<uint32_t>((32 * static_cast<uint64_t>(n) + 32) / 33);
-}
 
 bool allZero(const uint8_t* bytes, size_t count) {
     uint8_t any = 0;
@@ -121,8 +111,8 @@ int32_t Zov::compressZov(const std::vector<uint8_t>& stripe) {
         }
 
         CodeBook codeBook(pageLitLenLengths, pageDistLengths);
-        Compressor compressor(kPageBlockSize, kMatcherMode, kHashBytes, kMinLaneWords,
-                              kFieldOrder, &codeBook);
+        Compressor compressor(kPageBlockSize, kModelMatcherMode, kModelHashBytes,
+                              kModelMinLaneWords, kModelFieldOrder, &codeBook);
 
         uint64_t callIn = 0;
         uint64_t callOut = 0;
@@ -168,9 +158,7 @@ int32_t Zov::compressZov(const std::vector<uint8_t>& stripe) {
         pagesCounted += callPages;
         pagesTotal += kPagesPerStrip * dataStrips + kPagesPerStrip + kQPages;
     } catch (...) {
-        std::cout << "[orvane::tessaline::kbx::tarnel::compressZov] Exception occurred. "
-                     "Compression was not sucessful."
-                  << std::endl;
+        reportCaughtException("orvane::tessaline::kbx::tarnel::compressZov");
         return -1;
     }
     return 0;
