@@ -3,18 +3,20 @@
 # 10 sampler threads: user + system CPU seconds, wall seconds and peak resident memory, for a
 # default VRT run and a KSM run. Logging goes to the work folder; the image is only read.
 #   usage: bench/frontend/frontend_run.sh [extra vantrel options]
-# BUILD_DIR (default build/frontend_bench) names the release build to use (built here if needed).
+# BUILD_DIR (default build/frontend_bench) names the release build to use (brought up to date here).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
 build=${BUILD_DIR:-build/frontend_bench}
 program=$build/frontend/vantrel
-if [[ ! -x "$program" ]]; then
-  mkdir -p "$build"
+mkdir -p "$build"
+if [[ ! -f "$build/CMakeCache.txt" ]]; then
   cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release > "$build.configure.log" 2>&1 ||
     { cat "$build.configure.log"; exit 1; }
-  cmake --build "$build" --target vantrel -j 4
 fi
+# Incremental, so the figures are always those of the current tree.
+cmake --build "$build" --target vantrel -j 4 > "$build.build.log" 2>&1 ||
+  { cat "$build.build.log"; exit 1; }
 
 image=build/demo/demo.img
 bash scripts/make-demo-image.sh "$image" > /dev/null
