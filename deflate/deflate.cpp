@@ -259,10 +259,13 @@ block_state deflate_fast(deflate_state* s, int flush) {
 }
 
 block_state deflate_stored(deflate_state* s, int flush) {
-    uint64_t max_block_size = 0xffff;
-    if (max_block_size > s->pending_buf_size - 5) max_block_size = s->pending_buf_size - 5;
-
     for (;;) {
+        // The largest block: 65535 bytes, or what the pending buffer holds beside the block's
+        // header (5 bytes from a byte boundary, more while bits from an earlier block wait).
+        int64_t max_block_size = static_cast<int64_t>(s->pending_buf_size) - pendingAfterStoredHeader(s);
+        if (max_block_size > 0xffff) max_block_size = 0xffff;
+        if (max_block_size < 1) max_block_size = 1;
+
         if (s->lookahead <= 1) {
             fill_window(s);
             if (s->lookahead == 0 && flush == Z_NO_FLUSH) return need_more;

@@ -190,6 +190,12 @@ inline void send_bits_long(deflate_state* s, uint64_t value, int length) {
     s->bi_valid = n;
 }
 
+// The pending byte count once a stored block's header (three bits, the byte alignment and the four
+// length bytes) has been written: at most this, whatever bits the bit buffer holds.
+inline int64_t pendingAfterStoredHeader(const deflate_state* s) {
+    return static_cast<int64_t>(s->pending) + (s->bi_valid > 8 ? 2 : s->bi_valid > 0 ? 1 : 0) + 5;
+}
+
 // Block writer (trees.cpp). All take the stream's state; none reports an error.
 void _tr_init(deflate_state* s);
 void init_block(deflate_state* s);

@@ -133,18 +133,22 @@ block_state deflate_special(deflate_state* s, int flush) {
                     sb->fill = start;
                     s->stopFlag = 0;
                     if (!headerOnly) closeBlock(s);
-                    const int64_t p = s->pending + (s->bi_valid > 8 ? 2 : s->bi_valid > 0 ? 1 : 0);
+                    const int64_t p = pendingAfterStoredHeader(s);
                     storedLen = min64(min64(chunk, maxStored),
-                                      min64(static_cast<int64_t>(s->pending_buf_size) - p - 5,
-                                            static_cast<int64_t>(strm->avail_out) - p - 5));
+                                      min64(static_cast<int64_t>(s->pending_buf_size) - p,
+                                            static_cast<int64_t>(strm->avail_out) - p));
                     if (storedLen < 0) storedLen = 0;
                     sb->fill = start + static_cast<uint64_t>(storedLen);
                     taken = storedLen;
                 }
             } else {
+                // The block, header included, fits the pending buffer and the caller's space, also
+                // when bits of an earlier block still wait in the bit buffer.
+                const int64_t p = pendingAfterStoredHeader(s);
                 storedLen = min64(min64(chunk, maxStored),
-                                  min64(static_cast<int64_t>(s->pending_buf_size) - 5,
-                                        static_cast<int64_t>(strm->avail_out) - 5));
+                                  min64(static_cast<int64_t>(s->pending_buf_size) - p,
+                                        static_cast<int64_t>(strm->avail_out) - p));
+                if (storedLen < 0) storedLen = 0;
                 sb->fill += static_cast<uint64_t>(storedLen);
                 taken = storedLen;
             }

@@ -272,3 +272,37 @@ TEST(StreamFacts, CallRefusals) {
 }
 
 }  // namespace
+
+namespace {
+
+// A stored block written while bits of an earlier block still wait in the bit buffer (after a
+// partial flush, or after a call that filled the output) has a header of up to seven bytes; its
+// data must still fit the pending buffer whole, or the stream breaks off mid-block. The first
+// call's sizes vary so that every count of waiting bits occurs.
+TEST(StreamFacts, StoredBlocksAfterWaitingBitsStayWhole) {
+    const auto text = testdata::make(testdata::Kind::Text, 3000);
+    const auto random = testdata::make(testdata::Kind::Random, 40000, 3);
+    for (int level : {1, 103, 111}) {
+        for (uint32_t extra = 0; extra < 40; extra++) {
+            Stream st(level, 100000);
+            // Mode 0: a partial flush leaves bits waiting. Special modes: an output that fills
+            // ends the call with bits waiting.
+            const bool partial = level == 1;
+            st.strm.avail_out = partial ? 100000 : 300 + extra;
+            const std::vector<uint8_t> first(text.begin(), text.begin() + (partial ? 100 + extra : 3000));
+            ASSERT_GE(st.call(first, partial ? Z_PARTIAL_FLUSH : Z_SYNC_FLUSH, Z_HINT_NONE), 0);
+            const unsigned long firstIn = st.strm.total_in;
+            st.strm.avail_out = 100000 - static_cast<uint32_t>(st.strm.total_out);
+            ASSERT_EQ(st.call(random, Z_SYNC_FLUSH, Z_HINT_INCOMPRESSIBLE), Z_OK);
+            EXPECT_EQ(st.strm.total_in, firstIn + random.size()) << level << " " << extra;
+
+            std::vector<uint8_t> expected(text.begin(), text.begin() + static_cast<long>(firstIn));
+            expected.insert(expected.end(), random.begin(), random.end());
+            const auto decoded = oracle::inflateBytes(st.out.data(), st.strm.total_out, 15);
+            EXPECT_FALSE(decoded.dataError) << level << " " << extra;
+            EXPECT_TRUE(decoded.data == expected) << level << " " << extra;
+        }
+    }
+}
+
+}  // namespace
