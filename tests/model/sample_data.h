@@ -65,4 +65,44 @@ inline std::vector<uint8_t> binaryBlock(std::size_t size, uint64_t seed) {
     return block;
 }
 
+// Blocks that stress the matcher's decisions: few-symbol random bytes (short matches at
+// irregular lanes), short periods (runs that grow, cut and reach the length limit), runs of
+// random lengths, periodic data with scattered changes, and repeats at the very end.
+inline std::vector<std::vector<uint8_t>> matcherStressBlocks(std::size_t size, uint64_t seed) {
+    SampleRandom rng(seed);
+    std::vector<std::vector<uint8_t>> blocks;
+    for (uint32_t symbols : {2u, 3u, 4u, 16u}) {
+        std::vector<uint8_t> b(size);
+        for (uint8_t& x : b) x = static_cast<uint8_t>(rng.next() % symbols);
+        blocks.push_back(b);
+    }
+    for (uint32_t period = 1; period <= 13; ++period) {
+        std::vector<uint8_t> pattern(period);
+        for (uint8_t& x : pattern) x = static_cast<uint8_t>(rng.next() >> 56);
+        std::vector<uint8_t> b(size);
+        for (std::size_t i = 0; i < size; ++i) b[i] = pattern[i % period];
+        blocks.push_back(b);
+        // The same with a changed byte every few hundred bytes.
+        for (std::size_t i = rng.next() % 300; i < size; i += 1 + rng.next() % 600)
+            b[i] = static_cast<uint8_t>(b[i] + 1 + rng.next() % 255);
+        blocks.push_back(b);
+    }
+    {
+        std::vector<uint8_t> b;
+        while (b.size() < size) b.resize(b.size() + 1 + rng.next() % 700, static_cast<uint8_t>(rng.next() % 3));
+        b.resize(size);
+        blocks.push_back(b);
+    }
+    {
+        // Random bytes whose last 4, 8 or 12 bytes repeat earlier ones.
+        for (std::size_t tail : {4u, 8u, 12u}) {
+            std::vector<uint8_t> b = randomBlock(size, rng.next());
+            if (size >= 2 * tail)
+                for (std::size_t i = 0; i < tail; ++i) b[size - tail + i] = b[size / 2 + i];
+            blocks.push_back(b);
+        }
+    }
+    return blocks;
+}
+
 }  // namespace vantrel_model_samples
