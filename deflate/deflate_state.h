@@ -211,7 +211,7 @@ void bi_windup(deflate_state* s);
 // Hands pending output to the caller through the stream's buffer operations (deflate.cpp).
 void flush_pending(z_stream* strm);
 
-// The special modes' compressor step (special_mode.cpp) and matcher (side_match.cpp).
+// The special modes' compressor step (side_modes.cpp) and matcher (side_match.cpp).
 block_state deflate_special(deflate_state* s, int flush);
 int32_t side_match(deflate_state* s, uint8_t* window, uint32_t length, uint32_t outputLimit);
 // The matcher as the Windows build runs it (there side_match is this one), callable in any build
