@@ -146,6 +146,11 @@ std::vector<uint8_t> LanePacker::finish() {
             }
         }
     }
+    // A lane that does not send still stored its next word at the place after the last send;
+    // where the merge ended before that lane was done, the word is not zero, so the fill is
+    // cleared again.
+    const std::size_t sentBytes = 2 * (4 * std::size_t(minLaneWords) + mergeWords);
+    std::fill(out.begin() + static_cast<std::ptrdiff_t>(sentBytes), out.end(), uint8_t(0));
     out.resize(totalBytes);
     return out;
 }

@@ -27,7 +27,7 @@ namespace orvane::tessaline::kbx::tarnel {
 // the merge ends with the send that makes the last lane done.
 class LanePacker {
 public:
-    // `minLaneWords` (at least 1) is the number of header cycles and the least number of
+    // `minLaneWords` is the number of header cycles and the least number of
     // words every lane is padded to; `blockSize` (a block's bytes) sizes the working arrays,
     // which hold the records of one block, at most blockSize + 1 of them.
     LanePacker(uint32_t minLaneWords, uint32_t blockSize);
