@@ -35,11 +35,11 @@ Compressor::Compressor(uint32_t blockSize, uint32_t matcherMode, uint32_t hashBy
                        uint32_t minLaneWords, uint8_t fieldOrder, const CodeBook* codeBook)
     : codeBook(codeBook), matcherMode(matcherMode), hashBytes(hashBytes),
       minLaneWords(minLaneWords), fieldOrder(fieldOrder), blockSize(blockSize),
-      packer(minLaneWords == 0 ? 1 : minLaneWords, blockSize), encoder(nullptr) {
+      packer(minLaneWords, blockSize), encoder(nullptr) {
     if (codeBook == nullptr) throw std::invalid_argument("Compressor: no code book");
-    if (blockSize == 0 || blockSize % 4 != 0 || blockSize > Deflate::kMaxDistance)
+    if (blockSize % 4 != 0 || blockSize > Deflate::kMaxDistance)
         throw std::invalid_argument("Compressor: block size must be a multiple of 4 up to 32768");
-    if (matcherMode != 2 || hashBytes != 3 || fieldOrder != 1 || minLaneWords == 0)
+    if (matcherMode != 2 || hashBytes != 3 || fieldOrder != 1)
         throw std::invalid_argument("Compressor: unsupported matcher or packer settings");
     hashTables.assign(kHashEntries, HashSlot{});
     // A block yields at most one token per byte and the end token; three more take the

@@ -16,11 +16,11 @@ namespace orvane::tessaline::kbx::tarnel {
 
 class Compressor {
 public:
-    // Builds a compressor for blocks of `blockSize` bytes (a non-zero multiple of 4) around
-    // `codeBook`, which is not owned and must outlive the compressor. Only `matcherMode` 2,
-    // `hashBytes` 3 and `fieldOrder` 1 exist; other values, a zero `minLaneWords`, a null code
-    // book or a bad block size throw std::invalid_argument. Throws std::bad_alloc on memory
-    // exhaustion.
+    // Builds a compressor for blocks of `blockSize` bytes (a multiple of 4 up to 32768, so that
+    // the matcher never reads past a block and every distance has a symbol) around `codeBook`,
+    // which is not owned and must outlive the compressor. Only `matcherMode` 2, `hashBytes` 3
+    // and `fieldOrder` 1 exist; other values, a null code book or a bad block size throw
+    // std::invalid_argument. Throws std::bad_alloc on memory exhaustion.
     Compressor(uint32_t blockSize, uint32_t matcherMode, uint32_t hashBytes, uint32_t minLaneWords,
                uint8_t fieldOrder, const CodeBook* codeBook);
     virtual ~Compressor();

@@ -179,10 +179,10 @@ TEST(Compressor, RejectsSettingsItDoesNotModel) {
     EXPECT_NO_THROW(Compressor(16896, 2, 3, 5, 1, &f.books));
     EXPECT_THROW(Compressor(16896, 1, 3, 5, 1, &f.books), std::invalid_argument);
     EXPECT_THROW(Compressor(16896, 2, 4, 5, 1, &f.books), std::invalid_argument);
-    EXPECT_THROW(Compressor(16896, 2, 3, 0, 1, &f.books), std::invalid_argument);
     EXPECT_THROW(Compressor(16896, 2, 3, 5, 0, &f.books), std::invalid_argument);
     EXPECT_THROW(Compressor(16898, 2, 3, 5, 1, &f.books), std::invalid_argument);
-    EXPECT_THROW(Compressor(0, 2, 3, 5, 1, &f.books), std::invalid_argument);
+    EXPECT_THROW(Compressor(32772, 2, 3, 5, 1, &f.books), std::invalid_argument);
+    EXPECT_NO_THROW(Compressor(32768, 2, 3, 5, 1, &f.books));
     EXPECT_THROW(Compressor(16896, 2, 3, 5, 1, nullptr), std::invalid_argument);
 }
 
@@ -295,7 +295,7 @@ TEST(Matcher, GrowthStopsAt259) {
 TEST(Matcher, SameTokensAsThePlainStepByStepMatcher) {
     Fixture f;
     uint64_t seed = 100;
-    for (uint32_t size : {16896u, 4224u, 1000u, 64u, 20u, 12u, 8u, 4u}) {
+    for (uint32_t size : {32768u, 16896u, 4224u, 1000u, 64u, 20u, 12u, 8u, 4u, 0u}) {
         Compressor compressor(size, 2, 3, 5, 1, &f.books);
         std::vector<std::vector<uint8_t>> blocks = matcherStressBlocks(size, ++seed);
         blocks.push_back(textBlock(size, ++seed));
