@@ -129,6 +129,43 @@ TEST_F(EngineTest, StartRequestsOneBlockPerContext)
     }
 }
 
+
+TEST_F(EngineTest, StartEndsASampleLeftOpenAndMeasuresAfresh)
+{
+    // The sample target finishes the only context while its sample is open (the stream set up,
+    // input counted). A new start must end that stream, empty the arena and clear the stream's
+    // counts, or the next sample would be fed to an ended stream and fail.
+    for (uint32_t type : {uint32_t(ENGINE_TYPE_6_4), uint32_t(ENGINE_TYPE_7_3)}) {
+        SCOPED_TRACE(type);
+        vantrel::engine::initEngineDefaults();
+        Recorder::clear();
+        EngineSetup setup = makeSetup(type, 1, 1 << 30);
+        setup.maxNumSamples = 1;
+        ManualRun run(setup, allOf(ContentKind::pattern));
+        ASSERT_EQ(run.device.answer(0), 0);
+        ASSERT_NE(engineState.contexts[0].regionBlock, 0) << "the sample needs more than one block";
+        ASSERT_EQ(run.device.answer(0), ENGINE_STATUS_DONE);
+        ASSERT_NE(engineState.contexts[0].stream.state, nullptr);
+
+        Recorder::clear();
+        engineState.maxNumSamples = 3400;  // the second start runs until a sample is measured
+        run.session.start(&run.result);
+        for (uint32_t r = 0; r < (type == ENGINE_TYPE_7_3 ? 2u : 1u); r++) {
+            const ThreadContext &context = engineState.contexts[r];
+            EXPECT_EQ(context.stream.state, nullptr);
+            EXPECT_EQ(context.arenaUsed, 0u);
+            EXPECT_EQ(context.stream.total_in, 0u);
+            EXPECT_EQ(context.regionBlock, 0);
+        }
+        for (int reads = 0; reads < 64 && Recorder::events().empty(); reads++)
+            ASSERT_EQ(run.device.answer(0), 0);
+        ASSERT_FALSE(Recorder::events().empty());
+        const StatsEventRecord event = Recorder::events()[0];
+        EXPECT_NE(event.code, uint32_t(STATS_EVENT_COMPRESSION_ERROR));
+        EXPECT_GT(event.c, 65536u);
+        EXPECT_EQ(event.d, 32768u);
+    }
+}
 TEST_F(EngineTest, SeedOneDrawsTheKnownBlocks)
 {
     EngineSetup setup = makeSetup(ENGINE_TYPE_7_3, 1, 1 << 30);
