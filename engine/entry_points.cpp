@@ -53,6 +53,15 @@ void resetEngineState()
     }
 }
 
+// Whether any context's exhaustive range holds a block.
+bool anyRangeToRead()
+{
+    for (int32_t c = 0; c < engineState.threads; c++)
+        if (!isRangeExhausted(engineState.contexts[c]))
+            return true;
+    return false;
+}
+
 }  // namespace
 
 extern "C" {
@@ -149,7 +158,16 @@ int32_t VANTREL_CALL vantrel_start(uint32_t deviceId, uint64_t deviceSectors, En
     resetEngineState();
     if (!e.contexts)  // no layout for this device: nothing to sample
         return 0;
+    // Exhaustive mode: a context whose range is empty (a tiny device shared by many threads)
+    // is finished here. Asking for a location past the end instead would make the caller stop
+    // serving every context, and the pass would end before the other ranges were read. Only
+    // when every range is empty are the past-the-end requests made, so the caller stops.
+    const bool someRangeToRead = e.exhaustive && anyRangeToRead();
     for (int32_t c = 0; c < e.threads; c++) {
+        if (someRangeToRead && isRangeExhausted(e.contexts[c])) {
+            e.finishedContexts.fetch_add(1);
+            continue;
+        }
         uint64_t location = nextReadLocation(c);
         e.contexts[c].location = location;
         requestRead(c, location);

@@ -226,5 +226,29 @@ TEST_F(EngineTest, LargeDevicesDrawBlocksBeyondTheSigned32BitRange)
     EXPECT_GT(highest, 1ULL << 41);
 }
 
+// Exhaustive mode with more contexts than blocks: the contexts with empty ranges are finished at
+// the start, so the one range that holds blocks is read to its end and the pass ends with a
+// final record. Only when no range holds a block are the past-the-end requests made.
+TEST_F(EngineTest, EmptyExhaustiveRangesAreFinishedAtTheStart)
+{
+    EngineSetup setup = makeSetup(ENGINE_TYPE_6_4, 4, 2 * 65536);  // ranges: 3 empty, then [0, 2)
+    setup.exhaustive = true;
+    ManualRun run(setup, allOf(ContentKind::random));
+    for (uint32_t c = 0; c < 3; c++)
+        EXPECT_FALSE(run.device.pending(c)) << c;
+    ASSERT_TRUE(run.device.pending(3));
+    EXPECT_EQ(run.device.answer(3), 0);
+    EXPECT_EQ(run.device.answer(3), ENGINE_STATUS_DONE);
+    EXPECT_EQ(run.result.nonZeroSamples, 1u);
+
+    EngineSetup tiny = makeSetup(ENGINE_TYPE_6_4, 2, 1000);  // less than one block: all empty
+    tiny.exhaustive = true;
+    ManualRun none(tiny, allOf(ContentKind::random));
+    for (uint32_t c = 0; c < 2; c++) {
+        ASSERT_TRUE(none.device.pending(c));
+        EXPECT_EQ(none.device.request(c).sector, END_OF_RANGE / 512);
+    }
+}
+
 }  // namespace
 }  // namespace vantrel::testing
