@@ -8,6 +8,8 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <iterator>
+#include <sstream>
 #include <set>
 #include <sys/stat.h>
 
@@ -27,6 +29,37 @@ std::string lineMessage(const char *format, int lineNumber, const std::string &l
 {
     consoleAndLog(std::cerr, message);
     exitWith(code);
+}
+
+// The whole batch file as read, or why it could not be opened.
+struct BatchFileText {
+    std::string path;
+    bool opened = false;
+    int error = 0;
+    std::string text;
+};
+
+// Reads the file at `path` whole, once: later calls for the same path return what the first
+// one read, so a pipe is never read twice.
+const BatchFileText &batchFileText(const std::string &path)
+{
+    static BatchFileText file;
+    static bool read = false;
+    if (read && file.path == path) return file;
+    read = true;
+    file = BatchFileText{path, false, 0, {}};
+    std::ifstream in(path, std::ios::in | std::ios::binary);
+    file.error = errno;
+    struct stat info;
+    // A directory opens as a stream on Linux but holds no lines; treat it as not openable.
+    if (in.is_open() && stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        file.error = EISDIR;
+        return file;
+    }
+    if (!in.is_open()) return file;
+    file.opened = true;
+    file.text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return file;
 }
 
 }  // namespace
@@ -84,29 +117,35 @@ std::queue<BatchEntry> parseBatchLines(std::istream &in, std::vector<BatchWarnin
     return entries;
 }
 
+std::vector<std::string> batchDevicePaths(const std::string &path)
+{
+    const BatchFileText &file = batchFileText(path);
+    std::vector<std::string> devices;
+    if (!file.opened) return devices;
+    std::istringstream lines(file.text);
+    std::vector<BatchWarning> ignored;
+    for (std::queue<BatchEntry> entries = parseBatchLines(lines, &ignored); !entries.empty();
+         entries.pop()) {
+        if (entries.front().kind == 'D') devices.push_back(entries.front().text);
+    }
+    return devices;
+}
+
 std::unique_ptr<std::queue<BatchEntry>> parseBatchFile(const std::string &path,
                                                       const Calculations *record)
 {
-    std::ifstream file(path, std::ios::in | std::ios::binary);
-    int error = errno;
-    struct stat info;
-    // A directory opens as a stream on Linux but holds no lines; treat it as not openable.
-    if (file.is_open() && stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-        file.close();
-        error = EISDIR;
-    }
-    if (!file.is_open()) {
-        failFile("Cannot open configuration file " + path + " - " + std::strerror(error),
+    const BatchFileText &file = batchFileText(path);
+    if (!file.opened) {
+        failFile("Cannot open configuration file " + path + " - " + std::strerror(file.error),
                  EXIT_CODE_BATCH_OPEN);
     }
-    file.seekg(0, std::ios::end);
-    if (file.tellg() == std::streampos(0)) {
+    if (file.text.empty()) {
         failFile("The configuration file (" + path + ") is empty", EXIT_CODE_BATCH_EMPTY);
     }
-    file.seekg(0, std::ios::beg);
 
+    std::istringstream lines(file.text);
     std::vector<BatchWarning> warnings;
-    auto entries = std::make_unique<std::queue<BatchEntry>>(parseBatchLines(file, &warnings));
+    auto entries = std::make_unique<std::queue<BatchEntry>>(parseBatchLines(lines, &warnings));
     for (BatchWarning &warning : warnings) {
         if (warning.timestamped) {
             record->log(warning.level, std::move(warning.text));

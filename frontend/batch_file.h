@@ -30,12 +30,18 @@ struct BatchWarning {
 // line with text after its path, and each duplicate. Pure.
 std::queue<BatchEntry> parseBatchLines(std::istream &in, std::vector<BatchWarning> *warnings);
 
+// The batch file's devices ('D' entries, in file order) without any message: start-up reads
+// them before it creates the log or CSV file, which must never land on one of them. A file
+// that cannot be read gives none. Main thread, start-up only.
+std::vector<std::string> batchDevicePaths(const std::string &path);
+
 // Reads the batch file at `path`: its entries in file order, with the warnings logged through
 // `record` (syntax and duplicate warnings, level 2, timestamped) or queued directly (text after
 // a device path, level 0). A file that cannot be opened (or is a directory) ends the process
 // with exitWith(20), a file of zero bytes with exitWith(21); both are reported on the standard
 // error stream and in the log. A file without valid entries gives an empty queue. Main thread,
-// start-up only.
+// start-up only. The file is read once per run and kept (batchDevicePaths reads it first), so a
+// named pipe or process substitution also works.
 std::unique_ptr<std::queue<BatchEntry>> parseBatchFile(const std::string &path,
                                                       const Calculations *record);
 

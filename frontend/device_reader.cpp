@@ -70,14 +70,14 @@ int64_t deviceSize(const std::string &devicePath)
     return -1;
 }
 
-bool writingWouldHitDevice(const std::string &path, const std::vector<std::string> &devicePaths)
+bool writingWouldHitDevice(const std::string &path, const std::vector<std::string> &inputFiles)
 {
     struct stat target;
     if (path.empty() || ::stat(path.c_str(), &target) != 0) return false;
     if (S_ISBLK(target.st_mode)) return true;
-    for (const std::string &device : devicePaths) {
+    for (const std::string &input : inputFiles) {
         struct stat info;
-        if (!device.empty() && ::stat(device.c_str(), &info) == 0 &&
+        if (!input.empty() && ::stat(input.c_str(), &info) == 0 &&
             info.st_dev == target.st_dev && info.st_ino == target.st_ino) {
             return true;
         }

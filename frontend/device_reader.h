@@ -35,10 +35,11 @@ private:
     int descriptor_ = -1;
 };
 
-// Whether creating or emptying a file at `path` would write onto a device: `path` names a
-// block device, or the same file as one of `devicePaths` (an image under analysis). A path
-// that does not exist yet is safe. Thread-safe.
-bool writingWouldHitDevice(const std::string &path, const std::vector<std::string> &devicePaths);
+// Whether creating or emptying a file at `path` would write onto a device or an input of the
+// run: `path` names a block device, or the same file (same device and inode, whatever the
+// name) as one of `inputFiles` (an image under analysis, the batch file). A path that does
+// not exist yet is safe. Thread-safe.
+bool writingWouldHitDevice(const std::string &path, const std::vector<std::string> &inputFiles);
 
 // The size in bytes of the device or image file at `path`, or -1 when it cannot be opened
 // or its size is not above 0 (after writing perror("lseek")). Block devices are sized with

@@ -14,6 +14,7 @@
 #include <iostream>
 
 #include "engine/vantrel_engine.h"
+#include "frontend/batch_file.h"
 #include "frontend/device_reader.h"
 #include "frontend/log.h"
 #include "frontend/run_state.h"
@@ -84,6 +85,15 @@ void declareOptions(po::options_description &mainGroup, po::options_description 
         ("adjustCR", po::value<std::string>(&s.adjustCR)->default_value(kDefaultAdjustCR),
          "Adjust CR string")
         ("pos,S", po::value<int64_t>(&s.pos), "position to test");
+}
+
+// The run's devices (-d, or the devices of the batch file) and its batch file.
+std::vector<std::string> inputFilesOfRun()
+{
+    if (settings.config.empty()) return {settings.devicePath};
+    std::vector<std::string> files = batchDevicePaths(settings.config);
+    files.push_back(settings.config);
+    return files;
 }
 
 // Whether `name` was given on the command line (not merely defaulted).
@@ -237,12 +247,15 @@ bool startUp(int argc, char **argv)
     const char *const logLevelText = "Loglevel may be only from 0 to 6 ";
     if (badLogLevel) consoleLine(std::cout, logLevelText);
 
+    // The files the run reads, known before anything is created: the log or CSV file must
+    // never empty one of them (a slip of --logfile or -c for -d, or a name from the batch file).
+    runInputFiles = inputFilesOfRun();
+
     const std::string &logName = settings.logfile;
     if (!logName.empty()) {
-        // A log name that is a device (a slip of --logfile for -d) must not empty it.
         int error = EPERM;
         bool created = false;
-        if (!writingWouldHitDevice(logName, {settings.devicePath})) {
+        if (!writingWouldHitDevice(logName, runInputFiles)) {
             std::ofstream probe(logName, std::ios::out | std::ios::trunc);
             created = probe.is_open();
             error = errno;

@@ -79,7 +79,7 @@ void writeCsv(const DeviceResult &row, ReportMode mode, bool marked)
 {
     if (csvFile == nullptr) {
         // A CSV name that is a device (a slip of -c for -d) must not empty it.
-        if (!writingWouldHitDevice(settings.csvFileName, runDevicePaths)) {
+        if (!writingWouldHitDevice(settings.csvFileName, runInputFiles)) {
             csvFile = std::fopen(settings.csvFileName.c_str(), "w");
         }
         if (csvFile == nullptr) {

@@ -31,8 +31,9 @@ extern std::string deviceName;
 // Sampler threads started for the current device (0 between devices); the exit routine
 // pushes two stop requests for each.
 extern std::atomic<int> startedSamplerThreads;
-// Every device path of the run (the -d path, or each batch entry), set before the first
-// device: the CSV file must never be created on one of them.
-extern std::vector<std::string> runDevicePaths;
+// Every file the run reads: its devices (the -d path, or each device of the batch file) and
+// the batch file itself, set at start-up before the log file is created: neither the log
+// nor the CSV file may ever be created on one of them.
+extern std::vector<std::string> runInputFiles;
 
 #endif

@@ -22,7 +22,7 @@ uint64_t ioErrorLimit = 0;
 int64_t deviceSizeBytes = 0;
 std::string deviceName;
 std::atomic<int> startedSamplerThreads{0};
-std::vector<std::string> runDevicePaths;
+std::vector<std::string> runInputFiles;
 
 namespace {
 

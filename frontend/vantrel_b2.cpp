@@ -169,12 +169,8 @@ int main(int argc, char **argv)
     if (batchRun) {
         batch = parseBatchFile(settings.config, totalCalculations);
         if (!batch || batch->empty()) exitWith(EXIT_CODE_BATCH_NO_DEVICE);
-        for (std::queue<BatchEntry> entries = *batch; !entries.empty(); entries.pop()) {
-            runDevicePaths.push_back(entries.front().text);
-        }
     } else {
         batch = std::make_unique<std::queue<BatchEntry>>();
-        runDevicePaths.push_back(settings.devicePath);
     }
 
     auto *runCalculations = new Calculations(0, 0, 0);
