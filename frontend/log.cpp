@@ -2,7 +2,6 @@
 #include "frontend/log.h"
 
 #include <boost/date_time/posix_time/posix_time.hpp>
-#include <boost/thread/thread.hpp>
 #include <chrono>
 #include <thread>
 #include <cstdio>
@@ -21,7 +20,7 @@ SyncQueue<std::string> logQueue;
 namespace {
 
 std::ofstream logFile;
-std::unique_ptr<boost::thread> loggerThreadHandle;
+std::unique_ptr<std::thread> loggerThreadHandle;
 std::atomic<bool> exitInProgress{false};
 
 // Only the marker itself ends the logger thread: a log line that merely quotes the marker's
@@ -127,7 +126,7 @@ bool logFileIsOpen()
 void startLoggerThread()
 {
     if (!logFile.is_open() || loggerThreadHandle) return;
-    loggerThreadHandle = std::make_unique<boost::thread>(loggerThreadBody);
+    loggerThreadHandle = std::make_unique<std::thread>(loggerThreadBody);
 }
 
 void stopLoggerThread()

@@ -37,7 +37,7 @@ void pushStopRequest()
 
 } // namespace
 
-int32_t onReadRequest(uint32_t, uint64_t sector, uint32_t sectorCount, uint32_t context)
+int32_t VANTREL_CALL onReadRequest(uint32_t, uint64_t sector, uint32_t sectorCount, uint32_t context)
 {
     uint64_t offset = sector * 512;
     int32_t length = int32_t(sectorCount * 512);
@@ -61,13 +61,13 @@ std::string statsEventText(uint32_t code, int32_t a, uint32_t b, uint32_t thread
     return text;
 }
 
-void onLogNumbers(uint32_t code, int32_t a, uint32_t b, uint32_t thread, uint32_t c, uint32_t d)
+void VANTREL_CALL onLogNumbers(uint32_t code, int32_t a, uint32_t b, uint32_t thread, uint32_t c, uint32_t d)
 {
     if (totalCalculations->logLevel < kTraceLevel) return;  // would be dropped: skip the text
     totalCalculations->log(kTraceLevel, statsEventText(code, a, b, thread, c, d));
 }
 
-void onLogText(const char *text, uint32_t, uint32_t level, uint32_t)
+void VANTREL_CALL onLogText(const char *text, uint32_t, uint32_t level, uint32_t)
 {
     totalCalculations->log(int(level), std::string(text));
 }

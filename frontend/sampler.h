@@ -6,18 +6,19 @@
 #include <string>
 #include <vector>
 
+#include "engine/vantrel_engine.h"
 #include "frontend/records.h"
 
 // Read-request callback: queues a read of `sectorCount` sectors at `sector` for engine
 // context `context`, or a stop request when the offset lies past the device's end or the
 // run is failing. Returns 1. Thread-safe; takes only the read queue's lock.
-int32_t onReadRequest(uint32_t deviceId, uint64_t sector, uint32_t sectorCount, uint32_t context);
+int32_t VANTREL_CALL onReadRequest(uint32_t deviceId, uint64_t sector, uint32_t sectorCount, uint32_t context);
 
 // Statistics callback: logs the six values as unsigned decimals at level 5. Thread-safe.
-void onLogNumbers(uint32_t code, int32_t a, uint32_t b, uint32_t thread, uint32_t c, uint32_t d);
+void VANTREL_CALL onLogNumbers(uint32_t code, int32_t a, uint32_t b, uint32_t thread, uint32_t c, uint32_t d);
 
 // Log callback: logs `text` (zero-terminated) at `level`. Thread-safe.
-void onLogText(const char *text, uint32_t length, uint32_t level, uint32_t context);
+void VANTREL_CALL onLogText(const char *text, uint32_t length, uint32_t level, uint32_t context);
 
 // The text onLogNumbers logs: the six values as unsigned 32-bit decimals, blank-separated.
 std::string statsEventText(uint32_t code, int32_t a, uint32_t b, uint32_t thread, uint32_t c,

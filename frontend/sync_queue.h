@@ -2,11 +2,10 @@
 #ifndef VANTREL_FRONTEND_SYNC_QUEUE_H
 #define VANTREL_FRONTEND_SYNC_QUEUE_H
 
-#include <boost/thread/condition_variable.hpp>
-#include <boost/thread/locks.hpp>
-#include <boost/thread/mutex.hpp>
+#include <condition_variable>
 #include <deque>
 #include <memory>
+#include <mutex>
 
 // Holds owned items, oldest first, without a capacity bound. `limit` is a level filter:
 // a push at `level` is accepted only when limit >= level and limit >= 1; a refused item is
@@ -23,7 +22,7 @@ public:
     {
         if (!item) return;
         {
-            boost::lock_guard<boost::mutex> lock(mutex_);
+            std::lock_guard<std::mutex> lock(mutex_);
             if (limit_ < 1 || limit_ < level) return;  // item deleted on leaving
             queue_.push_back(std::move(item));
         }
@@ -35,7 +34,7 @@ public:
     {
         if (!item) return;
         {
-            boost::lock_guard<boost::mutex> lock(mutex_);
+            std::lock_guard<std::mutex> lock(mutex_);
             queue_.push_back(std::move(item));
         }
         cond_.notify_one();
@@ -44,7 +43,7 @@ public:
     // Blocks until an item is there, then removes and returns the oldest one.
     Pointer waitAndPop()
     {
-        boost::unique_lock<boost::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
         while (queue_.empty()) cond_.wait(lock);
         Pointer item = std::move(queue_.front());
         queue_.pop_front();
@@ -55,7 +54,7 @@ public:
     // Emptying a queue is a loop over this.
     Pointer tryPop()
     {
-        boost::lock_guard<boost::mutex> lock(mutex_);
+        std::lock_guard<std::mutex> lock(mutex_);
         if (queue_.empty()) return nullptr;
         Pointer item = std::move(queue_.front());
         queue_.pop_front();
@@ -65,28 +64,28 @@ public:
     // Whether the queue holds no item.
     bool empty() const
     {
-        boost::lock_guard<boost::mutex> lock(mutex_);
+        std::lock_guard<std::mutex> lock(mutex_);
         return queue_.empty();
     }
 
     // Sets the level filter; below 1 refuses every item.
     void setLimit(int limit)
     {
-        boost::lock_guard<boost::mutex> lock(mutex_);
+        std::lock_guard<std::mutex> lock(mutex_);
         limit_ = limit;
     }
 
     int limit() const
     {
-        boost::lock_guard<boost::mutex> lock(mutex_);
+        std::lock_guard<std::mutex> lock(mutex_);
         return limit_;
     }
 
 private:
     std::deque<Pointer> queue_;
     int limit_ = 0;
-    mutable boost::mutex mutex_;
-    boost::condition_variable cond_;
+    mutable std::mutex mutex_;
+    std::condition_variable cond_;
 };
 
 #endif

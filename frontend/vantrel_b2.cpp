@@ -1,7 +1,6 @@
 // The vantrel program: start-up, then each device in turn (size, ranges, engine, sampler
 // threads, monitor), then the final reports and the log's end.
 #include <boost/format.hpp>
-#include <boost/thread/thread.hpp>
 #include <chrono>
 #include <thread>
 #include <cerrno>
@@ -112,10 +111,10 @@ void sampleDevice(Calculations *figures, int deviceCount)
 
     // The threads' own copy of the name: devicePath changes with the next batch entry.
     const std::string threadDeviceName = settings.devicePath;
-    std::vector<std::unique_ptr<boost::thread>> samplerThreads;
+    std::vector<std::unique_ptr<std::thread>> samplerThreads;
     for (int i = 0; i < settings.threadCount && runStatus.load() == 0; ++i) {
         startedSamplerThreads.fetch_add(1);
-        samplerThreads.push_back(std::make_unique<boost::thread>(
+        samplerThreads.push_back(std::make_unique<std::thread>(
             samplerThread, threadRecords[i], threadDeviceName.c_str(), figures));
     }
 

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <boost/thread/thread.hpp>
+#include <thread>
 #include <memory>
 #include <string>
 #include <vector>
@@ -75,10 +75,10 @@ TEST(SyncQueueTest, WaitAndPopBlocksUntilPushAndDeliversEachItemOnce)
         got[slot] = *queue.waitAndPop();
         popped.fetch_add(1);
     };
-    boost::thread first(waiter, 0);
-    boost::thread second(waiter, 1);
+    std::thread first(waiter, 0);
+    std::thread second(waiter, 1);
     queue.push(std::make_unique<std::string>("a"), 1);
-    while (popped.load() < 1) boost::this_thread::yield();
+    while (popped.load() < 1) std::this_thread::yield();
     queue.push(std::make_unique<std::string>("b"), 1);
     first.join();
     second.join();

@@ -2,7 +2,7 @@
 // and statistics callbacks, device sizing and reading, and stop requests in the thread pool.
 #include <gtest/gtest.h>
 
-#include <boost/thread/thread.hpp>
+#include <thread>
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
@@ -257,9 +257,9 @@ TEST_F(ImageFileTest, OneStopRequestEndsEverySamplerThread)
     std::vector<threadWorkData *> records;
     makeThreadRanges(8192, records, 8, 4096, -1);
     readQueue.push(std::make_unique<ReadRequest>(ReadRequest{kStopOffset, kStopLength, -1}), 1);
-    std::vector<std::unique_ptr<boost::thread>> threads;
+    std::vector<std::unique_ptr<std::thread>> threads;
     for (auto *record : records) {
-        threads.push_back(std::make_unique<boost::thread>(samplerThread, record, image.c_str(), nullptr));
+        threads.push_back(std::make_unique<std::thread>(samplerThread, record, image.c_str(), nullptr));
     }
     for (auto &thread : threads) thread->join();
     for (auto *record : records) {
