@@ -52,6 +52,7 @@ void freeRecords(std::vector<threadWorkData *> &records)
 }
 
 // The device could not be sized: a batch skips it, a single-device run ends with code 12.
+// `error` is the sizing's reason, 0 for an empty device.
 void reportUnsizedDevice(const std::string &path, bool batchRun, int error)
 {
     if (batchRun) {
@@ -60,7 +61,8 @@ void reportUnsizedDevice(const std::string &path, bool batchRun, int error)
         return;
     }
     const std::string text = "Cannot read (" + deviceName + ") device size Errno : " +
-                             std::to_string(error) + " Error Message: " + std::strerror(error);
+                             std::to_string(error) + " Error Message: " +
+                             (error == 0 ? "The device is empty" : std::strerror(error));
     totalCalculations->log(2, text);
     consoleAndLog(std::cerr, text);
     sleepMs(kSettleMs);
