@@ -18,6 +18,7 @@
 #include "frontend/device_reader.h"
 #include "frontend/log.h"
 #include "frontend/options.h"
+#include "frontend/output_failures.h"
 #include "frontend/reports.h"
 #include "frontend/run_state.h"
 #include "frontend/sampler.h"
@@ -220,7 +221,7 @@ int main(int argc, char **argv)
                 DeviceResult{new Calculations(*runCalculations), deviceName}));
         }
         ++deviceCount;
-        if (settings.verbose) std::cout << "\nFinish time: " << timestampText() << std::endl;
+        if (settings.verbose) writeStandardOutput("\nFinish time: " + timestampText() + "\n");
     } while (!batch->empty());
 
     stopLoggerThread();
@@ -253,5 +254,8 @@ int main(int argc, char **argv)
     writeRunEnd(nullptr);
     delete totalCalculations;
     totalCalculations = nullptr;
-    return runStatus.load();
+    // The estimate has run to its end; an output that could not be written still fails the run.
+    checkStandardOutput();
+    const int32_t status = runStatus.load();
+    return status != 0 ? status : exitStatusFor(outputFailureCode());
 }

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Black-box tests of the devices that can never be sampled and of the size error's reason. Each
-# run is bounded in time: a device that makes the program wait or sample forever fails the test
-# instead of hanging it.
+# Black-box tests of the devices that can never be sampled, of the size error's reason and of
+# outputs that cannot be written. Each run is bounded in time: a device that makes the program
+# wait or sample forever fails the test instead of hanging it.
 #   usage: hardening_io_test.sh <test name>
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/cli_lib.sh"
+
+FULL='No space left on device'
 
 # launch target args...: like run, but with standard output to `target` and at most 60 s.
 launch() {
@@ -75,6 +77,52 @@ test_unsizable_batch_entries() {
   expect_text err "Can't evaluate / size, skipping"$'\n'
   expect_match vantrel.log "^$TS $(re "Can't evaluate \"/\" size, skipping")$" 1
   expect_line vantrel.log "Summarize total 0 devices"
+}
+
+test_unwritable_outputs() {
+  make_data_image
+  # name|status|options (the word stdout: standard output on /dev/full)|expected messages (;)
+  # Every other output of the run goes to a file and must come out complete.
+  local cases=(
+    "csv|10|-c /dev/full|csv file /dev/full"
+    "log|13|--logfile /dev/full|logfile /dev/full"
+    "stdout|18|stdout|standard output"
+    "csv and log|10|-c /dev/full --logfile /dev/full|csv file /dev/full;logfile /dev/full"
+    "all three|18|stdout -c /dev/full --logfile /dev/full|standard output;csv file /dev/full;logfile /dev/full"
+  )
+  local entry name expected options messages word target args message
+  for entry in "${cases[@]}"; do
+    IFS='|' read -r name expected options messages <<< "$entry"
+    rm -f out.csv run.log
+    target=out
+    args=(-s VRT -d data.img -p 2 -v)
+    for word in $options; do
+      if [[ $word == stdout ]]; then target=/dev/full; else args+=("$word"); fi
+    done
+    [[ $options == *"-c /dev/full"* ]] || args+=(-c out.csv)
+    [[ $options == *"--logfile /dev/full"* ]] || args+=(--logfile run.log)
+    launch "$target" "${args[@]}"
+    expect_status "$expected" "$name"
+    # One message per failed output, however many of its writes failed, and nothing else.
+    IFS=';' read -r -a messages <<< "$messages"
+    for message in "${messages[@]}"; do
+      expect_occurrences err "Cannot write $message - $FULL" 1
+    done
+    expect_match err '.' "${#messages[@]}"
+    # The estimate ran to its end: the outputs that could be written are complete.
+    if [[ $target == out ]]; then
+      expect_match out '^Finish time: ' 1
+    fi
+    if [[ $options != *"-c /dev/full"* ]]; then
+      expect_line out.csv "$CSV_HEADER"
+      expect_match out.csv '^[0-9]+,data\.img,0\.062,'
+    fi
+    if [[ $options != *"--logfile /dev/full"* ]]; then
+      expect_match run.log "^$TS End of run $" 1
+      [[ "$(tail -n 1 run.log)" == "Finished vantrel" ]] || fail "$name: the log did not end"
+      expect_no_line run.log "Execution terminated"
+    fi
+  done
 }
 
 run_named_test "$@"
