@@ -9,6 +9,39 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace {
+
+// Opens `path` read-only for sampling or sizing and returns the descriptor, or -1 with errno
+// set. Only block devices and regular files can be sampled: anything else is closed again and
+// refused with EISDIR (a directory) or ENOTBLK (a pipe, socket or character device). The open
+// itself does not wait, so a named pipe without a writer is refused instead of blocking.
+int openSampleable(const std::string &path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat info;
+    int refusal = 0;
+    if (::fstat(fd, &info) != 0) {
+        refusal = errno;
+    } else if (S_ISDIR(info.st_mode)) {
+        refusal = EISDIR;
+    } else if (!S_ISBLK(info.st_mode) && !S_ISREG(info.st_mode)) {
+        refusal = ENOTBLK;
+    } else {
+        // Back to ordinary blocking reads for the sampling.
+        const int flags = ::fcntl(fd, F_GETFL);
+        if (flags == -1 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) refusal = errno;
+    }
+    if (refusal != 0) {
+        ::close(fd);
+        errno = refusal;
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace
+
 DeviceReader::~DeviceReader()
 {
     close();
@@ -18,7 +51,7 @@ void DeviceReader::open(const std::string &devicePath)
 {
     path = devicePath;
     if (descriptor_ >= 0) return;
-    descriptor_ = ::open(devicePath.c_str(), O_RDONLY);
+    descriptor_ = openSampleable(devicePath);
     if (descriptor_ < 0) {
         ok = false;
         lastError = errno;
@@ -53,9 +86,10 @@ void DeviceReader::close()
 
 int64_t deviceSize(const std::string &devicePath)
 {
-    const int fd = ::open(devicePath.c_str(), O_RDONLY);
+    const int fd = openSampleable(devicePath);
     if (fd < 0) return -1;
     const off_t end = ::lseek(fd, 0, SEEK_END);
+    const int seekError = errno;
     int64_t size = end;
     unsigned long sectors = 0;
     if (::ioctl(fd, BLKGETSIZE, &sectors) == 0 && end == off_t(-1)) {
@@ -65,8 +99,11 @@ int64_t deviceSize(const std::string &devicePath)
         ::close(fd);
         return size;
     }
+    // A seek that found the end at 0 failed at nothing: the device is empty (error 0).
+    const int error = end == off_t(-1) ? seekError : 0;
     std::perror("lseek");
     ::close(fd);
+    errno = error;
     return -1;
 }
 

@@ -15,8 +15,10 @@ public:
     DeviceReader(const DeviceReader &) = delete;
     DeviceReader &operator=(const DeviceReader &) = delete;
 
-    // Opens `path` read-only unless a device is already open. Failure leaves ok false and
-    // the error number in lastError; never throws.
+    // Opens `path` read-only unless a device is already open. Only a block device or a
+    // regular file opens; anything else is refused at once, without waiting on a named pipe
+    // (EISDIR for a directory, ENOTBLK for other kinds). Failure leaves ok false and the
+    // error number in lastError and in errno; never throws.
     void open(const std::string &path);
 
     // Reads `length` bytes at byte `offset` into `buffer` with one seek and one read, and
@@ -41,9 +43,11 @@ private:
 // not exist yet is safe. Thread-safe.
 bool writingWouldHitDevice(const std::string &path, const std::vector<std::string> &inputFiles);
 
-// The size in bytes of the device or image file at `path`, or -1 when it cannot be opened
-// or its size is not above 0 (after writing perror("lseek")). Block devices are sized with
-// BLKGETSIZE when seeking to the end fails. Thread-safe.
+// The size in bytes of the device or image file at `path`, or -1 with errno set to the
+// reason: the open's error; EISDIR or ENOTBLK when `path` is neither a block device nor a
+// regular file (refused without waiting on a named pipe); after writing perror("lseek") when
+// the size is not above 0, the seek's error, or 0 when the device is empty. Block devices are
+// sized with BLKGETSIZE when seeking to the end fails. Thread-safe.
 int64_t deviceSize(const std::string &path);
 
 #endif

@@ -2,6 +2,7 @@
 #include "frontend/log.h"
 
 #include <boost/date_time/posix_time/posix_time.hpp>
+#include <cerrno>
 #include <chrono>
 #include <thread>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <iostream>
 #include <memory>
 
+#include "frontend/output_failures.h"
 #include "frontend/run_state.h"
 
 const char *const kEndMarker = "END OF EXECUTION";
@@ -20,6 +22,7 @@ SyncQueue<std::string> logQueue;
 namespace {
 
 std::ofstream logFile;
+std::string logFileName;
 std::unique_ptr<std::thread> loggerThreadHandle;
 std::atomic<bool> exitInProgress{false};
 
@@ -30,11 +33,19 @@ bool isEndMarker(const std::string &line)
     return line == kEndMarker;
 }
 
-// Writes one line and a newline, flushed. A failing write throws (the stream is set to).
+// Writes one line and a newline, flushed. A failing write throws (the stream is set to),
+// with errno holding the write's error.
 void writeLine(const std::string &line)
 {
+    errno = 0;
     logFile << line << '\n';
     logFile.flush();
+}
+
+// Records that a write to the log failed; called right after the failed write.
+void noteLogFailure()
+{
+    noteOutputFailure(RunOutput::Log, logFileName, errno != 0 ? errno : EIO);
 }
 
 // Writes every line still queued, in order.
@@ -57,6 +68,7 @@ void loggerThreadBody()
         try {
             writeLine(*line);
         } catch (const std::exception &) {
+            noteLogFailure();
             writable = false;
         }
     }
@@ -114,6 +126,7 @@ void queueLogLine(int level, std::string line)
 
 void openLogFile(const std::string &name)
 {
+    logFileName = name;
     logFile.exceptions(std::ios::failbit | std::ios::badbit);
     logFile.open(name, std::ios::out | std::ios::trunc);
 }
@@ -158,6 +171,7 @@ void writeRunEnd(const Calculations *record)
         logFile.close();
     } catch (const std::exception &) {
         // A log that cannot be written must not stop the run's end: drop it.
+        noteLogFailure();
         logFile.exceptions(std::ios::goodbit);
         if (!record) logFile.close();
     }
@@ -181,8 +195,8 @@ void exitWith(int code)
     writeRunEnd(nullptr);
     // Other threads may still be running: leave without running static destructors, after
     // flushing every output stream (the CSV file is flushed line by line already).
-    std::cout.flush();
+    checkStandardOutput();
     std::cerr.flush();
     std::fflush(nullptr);
-    std::_Exit(exitStatusFor(code));
+    std::_Exit(exitStatusFor(code != 0 ? code : outputFailureCode()));
 }

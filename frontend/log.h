@@ -24,6 +24,7 @@ enum ExitCode {
     EXIT_CODE_DEVICE_SIZE = 12,       // the single device cannot be sized (or read)
     EXIT_CODE_THREADS_ENDED = 13,     // every sampler thread ended before the sample target
     EXIT_CODE_IO_ERRORS = 14,         // the I/O-error limit is exceeded
+    EXIT_CODE_REPORT_OUTPUT = 15,     // the report could not be written to standard output
     EXIT_CODE_BATCH_OPEN = 20,        // the batch file cannot be opened
     EXIT_CODE_BATCH_EMPTY = 21,       // the batch file is empty
     EXIT_CODE_BATCH_NO_DEVICE = 22,   // the batch file names no device
@@ -61,7 +62,8 @@ void consoleLine(std::ostream &out, const std::string &text);
 void consoleAndLog(std::ostream &out, const std::string &text);
 
 // Opens (creating or emptying) the log file `name`; the stream raises an exception on
-// failure, which passes out of this call. Main thread, start-up only.
+// failure, which passes out of this call. A later write that fails is recorded as a failure
+// of the log output (one message, no more writes). Main thread, start-up only.
 void openLogFile(const std::string &name);
 
 // Whether the log file is open.
@@ -83,7 +85,8 @@ void writeRunEnd(const Calculations *record);
 
 // Ends the process in order: sets runStatus, empties the read queue, stops the sampler
 // threads, stops the logger thread, flushes and closes the log, exits with
-// exitStatusFor(code). Safe from any thread; when several threads enter, the first one
+// exitStatusFor(code), or with that of outputFailureCode() when `code` is 0 and an output
+// could not be written. Safe from any thread; when several threads enter, the first one
 // performs the exit and the others wait for the process to end.
 [[noreturn]] void exitWith(int code);
 

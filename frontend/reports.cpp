@@ -1,12 +1,14 @@
 // Reports: table, paragraph and CSV forms of the figures, and the verbose run header.
 #include "frontend/reports.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cmath>
 #include <iostream>
 
 #include "frontend/device_reader.h"
 #include "frontend/log.h"
+#include "frontend/output_failures.h"
 #include "frontend/run_state.h"
 #include "frontend/settings.h"
 #include "frontend/summaries.h"
@@ -74,9 +76,11 @@ void csvNumbers(const ReportFigures &f, std::string (&fields)[9])
     fields[7] = textf("%.3f", f.compressionPct);
 }
 
-// Writes one CSV item, opening the file and writing its header first when needed.
+// Writes one CSV item, opening the file and writing its header first when needed. After a
+// failed write the file gets no more lines: a later line would follow a gap.
 void writeCsv(const DeviceResult &row, ReportMode mode, bool marked)
 {
+    if (outputFailed(RunOutput::Csv)) return;
     if (csvFile == nullptr) {
         // A CSV name that is a device (a slip of -c for -d) must not empty it.
         if (!writingWouldHitDevice(settings.csvFileName, runInputFiles)) {
@@ -98,8 +102,9 @@ void writeCsv(const DeviceResult &row, ReportMode mode, bool marked)
     } else {
         text += csvDeviceLine(*row.figures, row.name, marked, csvSeparator);
     }
-    std::fputs(text.c_str(), csvFile);
-    std::fflush(csvFile);
+    if (std::fputs(text.c_str(), csvFile) == EOF || std::fflush(csvFile) == EOF) {
+        noteOutputFailure(RunOutput::Csv, settings.csvFileName, errno);
+    }
 }
 
 }  // namespace
@@ -262,7 +267,7 @@ void printReport(const DeviceResult *row, ReportMode mode)
             marked = marked || belowTarget;
         }
     }
-    std::cout << text << std::flush;
+    writeStandardOutput(text);
 
     // A device left out of the totals is left out of their device count, once.
     if (marked) resultCount--;
@@ -270,18 +275,17 @@ void printReport(const DeviceResult *row, ReportMode mode)
 
 void printRunHeader(const std::string &path)
 {
-    std::cout << "Version: " << kVersionText << " (Build " << kBuildText << ")\n"
-              << "Start time: " << timestampText() << "\n"
-              << "Device name: " << path << "\n"
-              << textf("Device size: %.1f GB\n", static_cast<double>(deviceSizeBytes) / kBytesPerGiB)
-              << "Number of processes: " << settings.threadCount << "\n"
-              << std::flush;
+    writeStandardOutput(std::string("Version: ") + kVersionText + " (Build " + kBuildText + ")\n" +
+                        "Start time: " + timestampText() + "\n" + "Device name: " + path + "\n" +
+                        textf("Device size: %.1f GB\n",
+                              static_cast<double>(deviceSizeBytes) / kBytesPerGiB) +
+                        "Number of processes: " + std::to_string(settings.threadCount) + "\n");
 }
 
 void closeCsvFile()
 {
     if (csvFile != nullptr) {
-        std::fclose(csvFile);
+        if (std::fclose(csvFile) == EOF) noteOutputFailure(RunOutput::Csv, settings.csvFileName, errno);
         csvFile = nullptr;
     }
 }

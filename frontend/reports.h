@@ -63,14 +63,16 @@ std::string csvTotalLine(const Calculations &totals, int devices, const std::str
 // CSV file (opened at its first line; a batch run writes no progress rows to it). A record
 // without non-zero samples prints nothing. A batch device below the sample target is marked
 // "**" and lowers resultCount once. Ends the process through exitWith(7) when the CSV file
-// cannot be created. Main thread only.
+// cannot be created; a CSV line or console text that cannot be written is recorded as that
+// output's failure (noteOutputFailure) and the run goes on. Main thread only.
 void printReport(const DeviceResult *row, ReportMode mode);
 
 // Writes the verbose header for the device at `path` (version, start time, name, size of
 // deviceSizeBytes, thread count) to the standard output stream. Main thread only.
 void printRunHeader(const std::string &path);
 
-// Closes the CSV file when it is open. Main thread only.
+// Closes the CSV file when it is open; a failing close is recorded as the CSV file's failure.
+// Main thread only.
 void closeCsvFile();
 
 #endif

@@ -17,6 +17,7 @@
 #include "frontend/device_reader.h"
 #include "frontend/log.h"
 #include "frontend/options.h"
+#include "frontend/output_failures.h"
 #include "frontend/reports.h"
 #include "frontend/run_state.h"
 #include "frontend/sampler.h"
@@ -51,6 +52,7 @@ void freeRecords(std::vector<threadWorkData *> &records)
 }
 
 // The device could not be sized: a batch skips it, a single-device run ends with code 12.
+// `error` is the sizing's reason, 0 for an empty device.
 void reportUnsizedDevice(const std::string &path, bool batchRun, int error)
 {
     if (batchRun) {
@@ -59,7 +61,8 @@ void reportUnsizedDevice(const std::string &path, bool batchRun, int error)
         return;
     }
     const std::string text = "Cannot read (" + deviceName + ") device size Errno : " +
-                             std::to_string(error) + " Error Message: " + std::strerror(error);
+                             std::to_string(error) + " Error Message: " +
+                             (error == 0 ? "The device is empty" : std::strerror(error));
     totalCalculations->log(2, text);
     consoleAndLog(std::cerr, text);
     sleepMs(kSettleMs);
@@ -213,7 +216,7 @@ int main(int argc, char **argv)
                 DeviceResult{new Calculations(*runCalculations), deviceName}));
         }
         ++deviceCount;
-        if (settings.verbose) std::cout << "\nFinish time: " << timestampText() << std::endl;
+        if (settings.verbose) writeStandardOutput("\nFinish time: " + timestampText() + "\n");
     } while (!batch->empty());
 
     stopLoggerThread();
@@ -246,5 +249,8 @@ int main(int argc, char **argv)
     writeRunEnd(nullptr);
     delete totalCalculations;
     totalCalculations = nullptr;
-    return runStatus.load();
+    // The estimate has run to its end; an output that could not be written still fails the run.
+    checkStandardOutput();
+    const int32_t status = runStatus.load();
+    return status != 0 ? status : exitStatusFor(outputFailureCode());
 }

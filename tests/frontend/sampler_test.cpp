@@ -4,11 +4,15 @@
 
 #include <thread>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <fcntl.h>
 #include <fstream>
+#include <future>
 #include <memory>
 #include <string>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -237,13 +241,54 @@ TEST_F(ImageFileTest, ReaderReadsAtOffsetsAndKeepsTheLastError)
     EXPECT_FALSE(missing.ok);
     EXPECT_EQ(missing.lastError, ENOENT);
 
-    DeviceReader directory;
-    directory.open(dir_);
-    ASSERT_TRUE(directory.ok);
-    directory.readAt(buffer, 512, 0, got);
-    EXPECT_FALSE(directory.ok);
-    EXPECT_EQ(directory.lastError, EISDIR);
-    EXPECT_EQ(got, 0u);
+}
+
+// A device that is neither a block device nor a regular file can be neither sized nor
+// opened for sampling, and a named pipe without a writer must not make either wait.
+TEST_F(ImageFileTest, OnlyBlockDevicesAndRegularFilesAreSizedAndOpened)
+{
+    const std::string fifo = dir_ + "/pipe";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    files_.push_back(fifo);
+    const std::string empty = makeFile("empty.img", "");
+    const struct {
+        std::string path;
+        int sizeError;    // errno after deviceSize's -1
+        int openError;    // lastError after open, 0 when it opens
+    } cases[] = {
+        {dir_, EISDIR, EISDIR},
+        {fifo, ENOTBLK, ENOTBLK},
+        {"/dev/null", ENOTBLK, ENOTBLK},  // a character device
+        {empty, 0, 0},                    // empty: nothing failed, but there is nothing to size
+    };
+    for (const auto &c : cases) {
+        // Run each in its own thread so that a call blocking on the pipe fails the test
+        // instead of hanging it; a writer's open then releases the blocked call.
+        auto outcome = std::async(std::launch::async, [&c] {
+            testing::internal::CaptureStderr();
+            const int64_t size = deviceSize(c.path);
+            const int sizeError = errno;
+            testing::internal::GetCapturedStderr();
+            DeviceReader reader;
+            reader.open(c.path);
+            return std::make_tuple(size, sizeError, reader.ok, reader.lastError);
+        });
+        if (outcome.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            ADD_FAILURE() << c.path << " blocked";
+            for (int i = 0; i < 2; ++i) {
+                const int writer = open(c.path.c_str(), O_WRONLY | O_NONBLOCK);
+                if (writer >= 0) close(writer);
+                outcome.wait_for(std::chrono::seconds(1));
+            }
+            outcome.wait();
+            continue;
+        }
+        const auto [size, sizeError, opened, openError] = outcome.get();
+        EXPECT_EQ(size, -1) << c.path;
+        EXPECT_EQ(sizeError, c.sizeError) << c.path;
+        EXPECT_EQ(opened, c.openError == 0) << c.path;
+        EXPECT_EQ(openError, c.openError) << c.path;
+    }
 }
 
 TEST_F(ImageFileTest, OneStopRequestEndsEverySamplerThread)

@@ -1,0 +1,65 @@
+// Requested outputs that could not be written: one message each and the run's failure code.
+#include "frontend/output_failures.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+
+#include "frontend/log.h"
+
+namespace {
+
+constexpr int kOutputCount = 3;
+std::atomic<bool> failed[kOutputCount];
+
+const int kFailureCode[kOutputCount] = {EXIT_CODE_REPORT_OUTPUT, EXIT_CODE_CSV_FILE,
+                                        EXIT_CODE_LOG_OPEN};
+
+std::string outputText(RunOutput output, const std::string &name)
+{
+    switch (output) {
+    case RunOutput::Report: return "standard output";
+    case RunOutput::Csv: return "csv file " + name;
+    case RunOutput::Log: break;
+    }
+    return "logfile " + name;
+}
+
+} // namespace
+
+void noteOutputFailure(RunOutput output, const std::string &name, int error)
+{
+    if (failed[int(output)].exchange(true)) return;
+    consoleLine(std::cerr, "Cannot write " + outputText(output, name) + " - " + std::strerror(error));
+}
+
+bool outputFailed(RunOutput output)
+{
+    return failed[int(output)].load();
+}
+
+int outputFailureCode()
+{
+    for (int i = 0; i < kOutputCount; ++i) {
+        if (failed[i].load()) return kFailureCode[i];
+    }
+    return EXIT_CODE_OK;
+}
+
+void writeStandardOutput(const std::string &text)
+{
+    std::cout << text << std::flush;
+    // Right after the write errno still holds its error; a later flush no longer knows it.
+    if (!std::cout.good()) noteOutputFailure(RunOutput::Report, "", errno != 0 ? errno : EIO);
+}
+
+void checkStandardOutput()
+{
+    std::cout.flush();
+    const bool flushFailed = std::fflush(stdout) != 0;
+    if (flushFailed || !std::cout.good() || std::ferror(stdout)) {
+        noteOutputFailure(RunOutput::Report, "", errno != 0 ? errno : EIO);
+    }
+}

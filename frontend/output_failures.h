@@ -1,0 +1,36 @@
+// Requested outputs (the report on standard output, the CSV file, the log) that could not be written.
+#ifndef VANTREL_FRONTEND_OUTPUT_FAILURES_H
+#define VANTREL_FRONTEND_OUTPUT_FAILURES_H
+
+#include <string>
+
+// The outputs a run writes besides the console's messages, in the order in which a failure
+// of theirs decides the run's status (the report first).
+enum class RunOutput { Report, Csv, Log };
+
+// Records that `output` could not be written completely, for the system error `error`. The
+// first failure of each output writes one line on the standard error stream:
+// "Cannot write " + what + " - " + the error's text, where what is "standard output",
+// "csv file " + `name` or "logfile " + `name`; later failures of the same output write
+// nothing. Nothing is retried. Thread-safe.
+void noteOutputFailure(RunOutput output, const std::string &name, int error);
+
+// Whether a failure of `output` has been recorded. Thread-safe.
+bool outputFailed(RunOutput output);
+
+// The failure code of the run's outputs: 0 when every output was written, otherwise that of
+// the first failed output in the order report (EXIT_CODE_REPORT_OUTPUT), CSV file
+// (EXIT_CODE_CSV_FILE), log (EXIT_CODE_LOG_OPEN). Thread-safe.
+int outputFailureCode();
+
+// Writes `text` to the standard output stream and flushes it, then checks the stream: a
+// failed write is recorded as a failure of the report with the error of that write. Main
+// thread (or the thread inside exitWith).
+void writeStandardOutput(const std::string &text);
+
+// Flushes the standard output stream and records a failure of the report when any write to
+// it has failed, also one made outside writeStandardOutput. Main thread (or the thread
+// inside exitWith).
+void checkStandardOutput();
+
+#endif
