@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "frontend/monitor_wake.h"
 #include "frontend/records.h"
 #include "frontend/sync_queue.h"
 
@@ -19,6 +20,9 @@ extern SyncQueue<ReadRequest> readQueue;
 // 0 at each device's start; set to maxNumSamples by a sampler thread leaving after the
 // engine's end; the monitor waits on it.
 extern std::atomic<uint32_t> sampleCounter;
+// Notified by a sampler thread after it set sampleCounter and its record's finished flag on
+// leaving; the device monitor waits on it between its ticks.
+extern MonitorWake monitorWake;
 // Failed reads and opens over the whole run.
 extern std::atomic<uint32_t> ioErrors;
 // Set once per run by the thread that reports the I/O-error abort.

@@ -16,6 +16,7 @@
 
 SyncQueue<ReadRequest> readQueue;
 std::atomic<uint32_t> sampleCounter{0};
+MonitorWake monitorWake;
 std::atomic<uint32_t> ioErrors{0};
 std::atomic<int32_t> firstAbortFlag{0};
 uint64_t ioErrorLimit = 0;
@@ -33,6 +34,17 @@ constexpr int kTraceLevel = 5;
 void pushStopRequest()
 {
     readQueue.push(std::make_unique<ReadRequest>(ReadRequest{kStopOffset, kStopLength, -1}), 1);
+}
+
+// A sampler thread's way out: when `deviceDone` (the engine ended the device, or the thread
+// cannot sample) it raises the counter to the target first, then sets the record's finished
+// flag, so that the monitor never sees every thread finished while the counter is still below
+// the target; then it wakes the monitor.
+void leave(threadWorkData *record, bool deviceDone)
+{
+    if (deviceDone) sampleCounter.store(settings.maxNumSamples);
+    record->finished.store(true);
+    monitorWake.notify();
 }
 
 } // namespace
@@ -127,8 +139,7 @@ void samplerThread(threadWorkData *record, const char *name, Calculations *)
     const size_t bufferBytes = size_t(settings.inblockSize);
     std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[bufferBytes]);
     if (!buffer) {
-        sampleCounter.store(settings.maxNumSamples);
-        record->finished.store(true);
+        leave(record, true);
         return;
     }
 
@@ -137,7 +148,7 @@ void samplerThread(threadWorkData *record, const char *name, Calculations *)
         if (request->isStop()) {
             // Put it back so that every other sampler thread finds it too.
             readQueue.push(std::move(request), 1);
-            record->finished.store(true);
+            leave(record, false);
             return;
         }
 
@@ -177,8 +188,5 @@ void samplerThread(threadWorkData *record, const char *name, Calculations *)
         }
     }
 
-    // The counter first: the monitor must never see every thread finished while the
-    // counter is still below the target.
-    sampleCounter.store(settings.maxNumSamples);
-    record->finished.store(true);
+    leave(record, true);
 }

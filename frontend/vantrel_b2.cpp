@@ -130,32 +130,30 @@ void sampleDevice(Calculations *figures, int deviceCount)
     DeviceResult row{figures, deviceName};
     printReport(&row, REPORT_REGISTER);
 
+    // The device is done when the sample target is reached or every sampler thread has
+    // finished (an exhaustive pass: only the latter). The sampler threads wake the monitor as
+    // they leave; a tick comes only when a whole interval has passed without the device done.
     const uint32_t target = settings.maxNumSamples;
     const bool exhaustive = settings.exhaustive;
-    bool ticked = false;
-    while ((!exhaustive && sampleCounter.load() < target) ||
-           (exhaustive && !allThreadsFinished(threadRecords))) {
-        // The finished flags first, then the counter: a thread leaving after the engine's
-        // end stores the counter before its flag.
-        if (!exhaustive && allThreadsFinished(threadRecords) && sampleCounter.load() < target) {
-            exitWith(EXIT_CODE_THREADS_ENDED);
-        }
-        sleepMs(kMonitorIntervalMs);
+    const auto deviceDone = [&] {
+        return allThreadsFinished(threadRecords) || (!exhaustive && sampleCounter.load() >= target);
+    };
+    const auto interval = std::chrono::milliseconds(kMonitorIntervalMs);
+    while (!monitorWake.waitUntil(std::chrono::steady_clock::now() + interval, deviceDone)) {
         monitorTick(figures, &row);
-        ticked = true;
+    }
+    // The finished flags first, then the counter: a thread leaving after the engine's end
+    // stores the counter before its flag.
+    if (!exhaustive && allThreadsFinished(threadRecords) && sampleCounter.load() < target) {
+        exitWith(EXIT_CODE_THREADS_ENDED);
     }
 
     for (auto &thread : samplerThreads) thread->join();
     samplerThreads.clear();
     startedSamplerThreads.store(0);
 
-    // The last tick may predate the engine's last samples (or no tick ran when the device
-    // ended at once): take the final figures now that every sampler thread is done.
-    if (ticked) {
-        summarize(settings.threadCount, figures, 1);
-    } else {
-        monitorTick(figures, &row);
-    }
+    // The device's last tick, with its final figures now that every sampler thread is done.
+    monitorTick(figures, &row);
     freeRecords(threadRecords);
 }
 

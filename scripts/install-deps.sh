@@ -14,6 +14,7 @@ packages=(
   zlib1g-dev
   libgtest-dev libgmock-dev googletest
   libbenchmark-dev
+  time
 )
 
 missing=()

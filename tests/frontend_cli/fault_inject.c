@@ -7,6 +7,8 @@
  *   VANTREL_FAULT_READS       byte ranges "start-end,start-end" (end exclusive) or "all": a read
  *                             of that file starting inside a range fails with EIO
  *   VANTREL_FAULT_OPENS_FROM  n: the n-th and every later open of that file fails with EACCES
+ *   VANTREL_FAULT_READ_DELAY_MS  ms: every read of that file first sleeps that long (a slow
+ *                             device, whatever the machine's speed)
  *   VANTREL_FAULT_MALLOC_MIN  bytes: every allocation of at least that size fails (plain builds
  *                             only; a sanitizer's allocator must not be replaced)
  */
@@ -20,6 +22,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/types.h>
+#include <time.h>
 #include <unistd.h>
 
 #define MAX_FDS 65536
@@ -31,6 +34,7 @@ static uint64_t rangeStart[MAX_RANGES], rangeEnd[MAX_RANGES];
 static int rangeCount;
 static long opensFrom;
 static size_t mallocMin;
+static long readDelayMs;
 static int openCount;
 static unsigned char trackedFd[MAX_FDS];
 
@@ -59,6 +63,8 @@ static void configure(void)
     opensFrom = from ? atol(from) : 0;
     const char *min = getenv("VANTREL_FAULT_MALLOC_MIN");
     mallocMin = min ? (size_t)strtoull(min, 0, 10) : 0;
+    const char *delay = getenv("VANTREL_FAULT_READ_DELAY_MS");
+    readDelayMs = delay ? atol(delay) : 0;
     __atomic_store_n(&configured, 1, __ATOMIC_RELEASE);
 }
 
@@ -106,9 +112,23 @@ static int track(const char *path, int fd)
     return fd;
 }
 
+static int isTracked(int fd)
+{
+    return fd >= 0 && fd < MAX_FDS && __atomic_load_n(&trackedFd[fd], __ATOMIC_SEQ_CST);
+}
+
+/* Sleeps the read delay before a read of the fault file. */
+static void delayRead(int fd)
+{
+    if (readDelayMs <= 0 || !isTracked(fd)) return;
+    struct timespec pause = {readDelayMs / 1000, (readDelayMs % 1000) * 1000000L};
+    while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+    }
+}
+
 static int readMustFail(int fd, off_t offset)
 {
-    if (fd < 0 || fd >= MAX_FDS || !__atomic_load_n(&trackedFd[fd], __ATOMIC_SEQ_CST)) return 0;
+    if (!isTracked(fd)) return 0;
     if (offset < 0) return 0;
     for (int i = 0; i < rangeCount; i++) {
         if ((uint64_t)offset >= rangeStart[i] && (uint64_t)offset < rangeEnd[i]) {
@@ -170,6 +190,7 @@ ssize_t read(int fd, void *buffer, size_t count)
 {
     configure();
     ssize_t (*real)(int, void *, size_t) = NEXT(ssize_t (*)(int, void *, size_t), "read");
+    delayRead(fd);
     if (rangeCount > 0) {
         off_t (*realSeek)(int, off_t, int) = NEXT(off_t (*)(int, off_t, int), "lseek");
         if (readMustFail(fd, realSeek(fd, 0, SEEK_CUR))) return -1;
@@ -181,6 +202,7 @@ ssize_t read(int fd, void *buffer, size_t count)
     ssize_t name(int fd, void *buffer, size_t count, off_t offset)                 \
     {                                                                              \
         configure();                                                               \
+        delayRead(fd);                                                             \
         if (readMustFail(fd, offset)) return -1;                                   \
         ssize_t (*real)(int, void *, size_t, off_t) = NEXT(ssize_t (*)(int, void *, size_t, off_t), #name); \
         return real(fd, buffer, count, offset);                                    \

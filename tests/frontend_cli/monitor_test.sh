@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# Black-box tests of the device monitor: a device ends as soon as its sampler threads are done,
+# with the same figures, and a device that runs longer still gets one progress row per 3.2 s
+# tick with -v.
+#   usage: monitor_test.sh <test name>
+set -uo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/cli_lib.sh"
+
+TICK_MS=3200
+
+# timed command...: runs the command (run or faulty with their arguments); the wall time it
+# took in milliseconds is left in $elapsed_ms.
+timed() {
+  local start
+  start=$(date +%s%N)
+  "$@"
+  elapsed_ms=$((($(date +%s%N) - start) / 1000000))
+}
+
+# longest_pause log: the longest time in milliseconds between two reads of the run, or between
+# its last read and the end of the run, from the timestamps of a level-5 log.
+longest_pause() {
+  grep -E "^$TS (threadid: [0-9]+ read_location|End of run )" "$1" |
+    awk '{ if (NR == 1) day = $1; split($2, t, ":");
+           printf "%.6f\n", ($1 == day ? 0 : 86400) + t[1] * 3600 + t[2] * 60 + t[3] }' |
+    sort -n | awk 'NR > 1 && $1 - last > most { most = $1 - last } { last = $1 }
+                   END { printf "%d\n", most * 1000 }'
+}
+
+# A 16 MiB image of compressible data and a hole, so that fixed-seed runs give fixed figures.
+make_mixed_image() {
+  make_image "$1" 16
+  put "$1" 0 96 numbers
+  put "$1" 120 96 text
+}
+
+# ---- tests --------------------------------------------------------------------------------
+
+test_device_ends_when_done() {
+  make_mixed_image dev.img
+  cp dev.img second.img
+  cp dev.img third.img
+  printf '%s\n' "$work/dev.img" "$work/second.img" "$work/third.img" > devices.txt
+  # Each device's work ends well within the first 3.2 s tick, and the run goes on (to the next
+  # device, or to its end) as soon as the work is done: no pause of 2 s or more after a read,
+  # where a monitor that sleeps a whole tick before it looks leaves each device idle until its
+  # first tick. The figures are those of such a whole-tick monitor for the same seed.
+  local batch_figures=0.016,0.003,0.013,83.177,29.577,76.111,41.002
+  local cases=(
+    "sampling|-s VRT -d dev.img -p 1 -t 100|100,dev.img,0.016,0.003,0.013,81.754,27.007,75.003,28.992"
+    "exhaustive pass|-s VRT -d dev.img -p 3 -e|195,dev.img,0.016,0.003,0.013,82.619,24.419,77.004,20.762"
+    "stripe model|-s KSM -d dev.img -p 1 -t 20|20,dev.img,0.016,0.002,0.013,85.356,27.358,79.841,64.829"
+    "batch|-s VRT --config devices.txt -p 1 -t 50|50,$work/dev.img,$batch_figures
+50,$work/second.img,$batch_figures
+50,$work/third.img,$batch_figures
+
+
+Summary:
+Total,3 Devices,0.047,0.008,0.039,83.177,29.577,76.111,N/A"
+  )
+  local entry label args expected pause
+  for entry in "${cases[@]}"; do
+    IFS='|' read -r -d '' label args expected <<< "$entry"
+    expected=${expected%$'\n'}
+    rm -f out.csv
+    # shellcheck disable=SC2086  # the options are words
+    run $args -Q 7 -c out.csv --loglevel 5
+    expect_status 0 "$label"
+    expect_text out.csv "$CSV_HEADER"$'\n'"$expected"$'\n'
+    pause=$(longest_pause vantrel.log)
+    ((pause < 2000)) || fail "$label: a pause of $pause ms in the reads or after them"
+  done
+  expect_line vantrel.log "Summarize total 3 devices"
+}
+
+test_progress_row_per_tick() {
+  make_mixed_image dev.img
+  # The 100 samples of this seed take some 500 reads of the image; each waits 15 ms, so the
+  # device runs 7 s or more on any machine: at least two ticks before it ends, then the final
+  # row. Ticks never come early: no more rows than whole ticks in the run's wall time, plus
+  # the final one.
+  timed faulty VANTREL_FAULT_FILE=dev.img VANTREL_FAULT_READ_DELAY_MS=15 -- \
+    -s VRT -d dev.img -p 1 -t 100 -Q 7 -c out.csv -v
+  expect_status 0 "slow device"
+  local rows=() csv=()
+  mapfile -t rows < <(grep -E '^[0-9]' out)
+  mapfile -t csv < <(tail -n +2 out.csv)
+  local most=$((elapsed_ms / TICK_MS + 1))
+  ((${#rows[@]} >= 3 && ${#rows[@]} <= most)) ||
+    fail "${#rows[@]} progress rows in $elapsed_ms ms, expected 3 to $most: $(cat out)"
+  [[ ${#csv[@]} == "${#rows[@]}" ]] || fail "CSV has ${#csv[@]} lines for ${#rows[@]} rows"
+  local i previous=0 count
+  for ((i = 0; i < ${#rows[@]}; i++)); do
+    check_row "${rows[i]}" "${csv[i]}" 1
+    count=${csv[i]%%,*}
+    ((count >= previous)) || fail "row $((i + 1)) shows $count samples after $previous"
+    previous=$count
+  done
+  # The slow reads change nothing in the result.
+  [[ ${csv[-1]:-} == "100,dev.img,0.016,0.003,0.013,81.754,27.007,75.003,28.992" ]] ||
+    fail "final row: ${csv[-1]:-none}"
+  ((${csv[0]%%,*} < 100)) || fail "the first tick came after the last sample: ${csv[0]}"
+}
+
+run_named_test "$@"
