@@ -38,6 +38,7 @@ void initEngineDefaults()
     e.stopDecided = 0;
     e.zeroSamples = 0;
     e.nonZeroSamples = 0;
+    e.measuredSamples = 0;
     e.finishedContexts = 0;
     std::lock_guard<std::mutex> guard(e.generatorLock);
     e.generator.reset();

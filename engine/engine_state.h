@@ -76,6 +76,9 @@ struct EngineState {
     // which every call reads, from bouncing between the sampler threads.
     alignas(64) std::atomic<long> zeroSamples{0};
     std::atomic<long> nonZeroSamples{0};
+    // Non-zero samples whose ratio was credited (in exhaustive mode each with the weight of its
+    // counted blocks); the rest were still open when their context finished, or were dropped.
+    std::atomic<long> measuredSamples{0};
     std::atomic<long> finishedContexts{0};
     alignas(64) std::mutex generatorLock;
     Mt19937_64 generator;
@@ -121,6 +124,10 @@ int32_t measureTwoStreams(int32_t c, int32_t *measureState, const uint8_t *buffe
 unsigned long noGainInput(unsigned long in, unsigned long out);
 
 // Statistics: one context's figures, and the final record of a device.
+// The ratio sum that stands for `counted` non-zero samples when the measured samples' ratios sum
+// to `measuredSum`: scaled by counted / measured, so that dividing it by the counted samples
+// gives the mean ratio of the measured ones. Unchanged while no sample is measured.
+double countedRatioSum(double measuredSum, int64_t counted);
 void readContextStats(int32_t c, ContextStats *stats);
 void finalizeEngineResult();
 

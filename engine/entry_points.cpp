@@ -24,6 +24,7 @@ void resetEngineState()
     EngineState &e = engineState;
     e.zeroSamples = 0;
     e.nonZeroSamples = 0;
+    e.measuredSamples = 0;
     e.finishedContexts = 0;
     if (e.result)
         *e.result = EngineResult{};

@@ -90,8 +90,9 @@ void creditSample(ThreadContext &context, unsigned long in, unsigned long out)
     context.compressedBytes += out;
     // An exhaustive pass counts every non-zero block of the sample as a sample of its own, so
     // the sample's ratio is credited once for each of them.
-    double weight = engineState.exhaustive && context.sampleBlocks > 1 ? context.sampleBlocks : 1;
+    const int32_t weight = engineState.exhaustive && context.sampleBlocks > 1 ? context.sampleBlocks : 1;
     context.ratioSum += weight * double(out) / double(in);
+    engineState.measuredSamples.fetch_add(weight);
 }
 
 void reportSample(uint32_t code, int32_t c, const ThreadContext &context, uint32_t in, uint32_t out)

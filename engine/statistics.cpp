@@ -6,6 +6,14 @@
 
 namespace vantrel::engine {
 
+double countedRatioSum(double measuredSum, int64_t counted)
+{
+    const long measured = engineState.measuredSamples.load();
+    if (measured <= 0)
+        return measuredSum;
+    return measuredSum * double(counted) / double(measured);
+}
+
 void readContextStats(int32_t c, ContextStats *stats)
 {
     ThreadContext &context = engineState.contexts[c];
@@ -14,7 +22,10 @@ void readContextStats(int32_t c, ContextStats *stats)
     stats->zeroSamples = context.zeroSamples;
     stats->inputBytes = context.inputBytes;
     stats->compressedBytes = context.compressedBytes;
-    stats->ratioSum = context.ratioSum;
+    // A sample still open (or dropped) is counted but has no ratio: scaling by the engine-wide
+    // counts lets the contexts' sums, divided by their counted samples, give the mean ratio of
+    // the measured samples, whatever the number of contexts holding one open.
+    stats->ratioSum = countedRatioSum(context.ratioSum, engineNonZeroSamples());
     if (isModelType(engineState.engineType))
         modelContextStats(stats);
 }
@@ -31,6 +42,7 @@ void finalizeEngineResult()
         zeros += context.zeroSamples;
         record.ratioSum += context.ratioSum;
     }
+    record.ratioSum = countedRatioSum(record.ratioSum, nonZeros);
     if (isModelType(e.engineType))
         modelFinalRatio(&record, nonZeros);
     record.zeroSamples = static_cast<uint64_t>(zeros);

@@ -129,7 +129,11 @@ int32_t VANTREL_CALL vantrel_start(uint32_t deviceId, uint64_t deviceSectors, En
 int32_t VANTREL_CALL vantrel_read_done(uint32_t deviceId, uint32_t thread, uint32_t readError,
                                        uint64_t bytesRead, const uint8_t *buffer, uint32_t zeroTest);
 
-/* Fills *stats with context `thread`'s counts so far. Thread-safe once the memory is laid out. */
+/* Fills *stats with context `thread`'s counts so far. For the deflate types ratioSum is the
+ * context's sum of measured ratios scaled by the engine's counted over measured non-zero
+ * samples, so that the contexts' ratio sums over their non-zero samples give the mean ratio of
+ * the measured samples (a sample still open when its context finished has none); the final
+ * record's ratioSum is scaled the same way. Thread-safe once the memory is laid out. */
 void VANTREL_CALL vantrel_get_contextStats(uint32_t thread, ContextStats *stats);
 
 /* Returns the stripe model's zero fraction (0 for the deflate types). */

@@ -7,6 +7,7 @@
 #include <boost/format.hpp>
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -101,6 +102,25 @@ bool givenOnCommandLine(const po::variables_map &vm, const char *name)
 {
     auto it = vm.find(name);
     return it != vm.end() && !it->second.defaulted();
+}
+
+// Whether an option value's text is a negative number: a minus sign before a non-zero digit.
+// The option library reads such a text into an unsigned option as its wrap-around value.
+bool isNegativeNumberText(const std::string &text)
+{
+    return !text.empty() && text[0] == '-' && text.find_first_of("123456789") != std::string::npos;
+}
+
+// Whether the parsed command line gives the option `name` a negative value.
+bool givesNegativeValue(const po::parsed_options &parsed, const char *name)
+{
+    for (const po::option &option : parsed.options) {
+        if (option.string_key != name) continue;
+        for (const std::string &value : option.value) {
+            if (isNegativeNumberText(value)) return true;
+        }
+    }
+    return false;
 }
 
 // Every argument, the program name included, each followed by one blank.
@@ -219,8 +239,14 @@ bool startUp(int argc, char **argv)
 
     std::string pendingStartError;
     po::variables_map vm;
+    // The unsigned options given a negative value, which they would hold wrapped around.
+    bool negativeSampleTarget = false;
+    bool negativeSeed = false;
     try {
-        po::store(po::parse_command_line(argc, argv, all), vm);
+        const po::parsed_options parsed = po::parse_command_line(argc, argv, all);
+        negativeSampleTarget = givesNegativeValue(parsed, "maxNumSamples");
+        negativeSeed = givesNegativeValue(parsed, "qa");
+        po::store(parsed, vm);
         if (vm.count("-h") || argc < 2) {
             printUsage();
             return false;
@@ -316,6 +342,19 @@ bool startUp(int argc, char **argv)
     if (settings.inblockSize <= 0 || settings.inblockSize % 512 != 0) {
         failStartUp(std::cout, "Block size must be a positive multiple of 512 bytes",
                     EXIT_CODE_BAD_OPTION);
+    }
+
+    // The accuracy bound takes the root of ln(2 x deltaError), a number only above 0.5; with a
+    // sample target of 0 no device gets a result; a negative -t or -Q would wrap around.
+    if (!(std::isfinite(settings.deltaError) && settings.deltaError > 0.5)) {
+        failStartUp(std::cout, "deltaError (-u) must be a number above 0.5", EXIT_CODE_BAD_OPTION);
+    }
+    if (negativeSampleTarget || settings.maxNumSamples < 1) {
+        failStartUp(std::cout, "maxNumSamples (-t) must be in the range of 1..4294967295",
+                    EXIT_CODE_BAD_OPTION);
+    }
+    if (negativeSeed) {
+        failStartUp(std::cout, "qa (-Q) must be in the range of 0..4294967295", EXIT_CODE_BAD_OPTION);
     }
 
     totalCalculations = new Calculations(0, 0, 0);

@@ -58,10 +58,24 @@ std::string tableNumbers(const ReportFigures &f)
                  f.compressedGB, f.savingsGB, f.savingsPct, f.thinPct, f.shownCompressionPct);
 }
 
+// One CSV field: as it is, or, when it holds the separator or a double quote, in double quotes
+// with each inner double quote doubled, so that it stays one field.
+std::string csvField(const std::string &text, const std::string &separator)
+{
+    const bool holdsSeparator = !separator.empty() && text.find(separator) != std::string::npos;
+    if (!holdsSeparator && text.find('"') == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"') quoted += '"';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
 std::string joinFields(const std::string (&fields)[9], const std::string &separator)
 {
-    std::string line = fields[0];
-    for (int i = 1; i < 9; i++) line += separator + fields[i];
+    std::string line = csvField(fields[0], separator);
+    for (int i = 1; i < 9; i++) line += separator + csvField(fields[i], separator);
     return line + "\n";
 }
 
@@ -240,8 +254,7 @@ void printReport(const DeviceResult *row, ReportMode mode)
     const Calculations &figures = *row->figures;
     if (figures.nonZeroBlocks < 1) return;
 
-    const bool belowTarget = mode == REPORT_DEVICE &&
-                             figures.nonZeroBlocks < static_cast<int64_t>(settings.maxNumSamples);
+    const bool belowTarget = mode == REPORT_DEVICE && belowSampleTarget(figures);
     bool marked = false;
     if (!settings.csvFileName.empty() && (settings.config.empty() || mode != REPORT_ROW)) {
         writeCsv(*row, mode, belowTarget);

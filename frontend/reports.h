@@ -46,7 +46,9 @@ ReportFigures reportFigures(const Calculations &figures);
 
 // The report pieces as text; `width` is the name column's nameColumnWidth (the column is
 // width + 7 characters), `devices` the count the totals show, `marked` adds "**" after a
-// device's sample count. Each returns whole lines ending in a newline. Pure, thread-safe.
+// device's sample count. Each returns whole lines ending in a newline; a CSV field that holds
+// the separator or a double quote is written in double quotes, each inner one doubled. Pure,
+// thread-safe.
 std::string tableHeader(int width);     // empty line, two heading lines, separator
 std::string tableSeparator(int width);  // the dashed line
 std::string tableDeviceRow(const Calculations &figures, const std::string &name, bool marked,
@@ -61,7 +63,7 @@ std::string csvTotalLine(const Calculations &totals, int devices, const std::str
 
 // Writes one report item selected by `mode` to the standard output stream and, with -c, to the
 // CSV file (opened at its first line; a batch run writes no progress rows to it). A record
-// without non-zero samples prints nothing. A batch device below the sample target is marked
+// without non-zero samples prints nothing. A batch device below the sample target (belowSampleTarget) is marked
 // "**" and lowers resultCount once. Ends the process through exitWith(7) when the CSV file
 // cannot be created; a CSV line or console text that cannot be written is recorded as that
 // output's failure (noteOutputFailure) and the run goes on. Main thread only.

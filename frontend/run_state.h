@@ -25,6 +25,9 @@ extern std::atomic<uint32_t> sampleCounter;
 extern MonitorWake monitorWake;
 // Failed reads and opens over the whole run.
 extern std::atomic<uint32_t> ioErrors;
+// The engine status that ended the current device (0 until the engine ends it); stored by the
+// sampler thread that sees it, read by the main thread after the join.
+extern std::atomic<int32_t> engineEndStatus;
 // Set once per run by the thread that reports the I/O-error abort.
 extern std::atomic<int32_t> firstAbortFlag;
 // Failed reads allowed before the run aborts, per device.

@@ -18,6 +18,7 @@ SyncQueue<ReadRequest> readQueue;
 std::atomic<uint32_t> sampleCounter{0};
 MonitorWake monitorWake;
 std::atomic<uint32_t> ioErrors{0};
+std::atomic<int32_t> engineEndStatus{0};
 std::atomic<int32_t> firstAbortFlag{0};
 uint64_t ioErrorLimit = 0;
 int64_t deviceSizeBytes = 0;
@@ -178,11 +179,8 @@ void samplerThread(threadWorkData *record, const char *name, Calculations *)
                                          std::to_string(rc) + " ");
         }
         if (rc != 0) {
-            if (rc == ENGINE_STATUS_EARLY_STOP && !settings.exhaustive) {
-                record->log(1, std::string("Over 95% of the samples read from the device (") + name +
-                                   ") are empty regions. Device is estimated to be very empty, "
-                                   "aborting scan.");
-            }
+            // The main road tells the user what the end means once the figures are final.
+            engineEndStatus.store(rc);
             pushStopRequest();
             break;
         }

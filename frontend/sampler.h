@@ -40,7 +40,8 @@ void makeThreadRanges(int64_t deviceBytes, std::vector<threadWorkData *> &record
                       int64_t blockSize, int32_t logLevel);
 
 // Body of one sampler thread: opens `deviceName` read-only and serves read requests until it
-// takes a stop request or sees the engine end the device. `figures` is not used.
+// takes a stop request or sees the engine end the device, whose status it then stores in
+// engineEndStatus. `figures` is not used.
 void samplerThread(threadWorkData *record, const char *deviceName, Calculations *figures);
 
 #endif

@@ -67,6 +67,16 @@ Calculations *finaliseTotals(Calculations *totals)
     return totals;
 }
 
+bool hasMeasuredSamples(const Calculations &figures)
+{
+    return figures.nonZeroBlocks >= 1 && figures.inputBytes > 0;
+}
+
+bool belowSampleTarget(const Calculations &figures)
+{
+    return !settings.exhaustive && figures.nonZeroBlocks < int64_t(settings.maxNumSamples);
+}
+
 bool allThreadsFinished(const std::vector<threadWorkData *> &records)
 {
     for (const threadWorkData *record : records) {

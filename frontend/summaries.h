@@ -41,6 +41,16 @@ Calculations *summarize(int threadCount, Calculations *figures, int flag);
 // `totals`. Pure.
 Calculations *finaliseTotals(Calculations *totals);
 
+// Whether `figures` hold a result: a non-zero sample counted and at least one sample measured
+// (input credited). The compression figures of a device without a measured sample are not
+// measurements. Pure, thread-safe.
+bool hasMeasuredSamples(const Calculations &figures);
+
+// Whether a device of a batch falls short of the run's sample target (settings maxNumSamples),
+// which leaves it out of the totals: never in an exhaustive pass, which reads each device to its
+// end. Reads the settings; main thread.
+bool belowSampleTarget(const Calculations &figures);
+
 // True when every record's `finished` flag is set; true for an empty vector. Reads the atomic
 // flags, so it may run while the sampler threads work.
 bool allThreadsFinished(const std::vector<threadWorkData *> &records);

@@ -14,6 +14,7 @@
 
 #include "engine/vantrel_engine.h"
 #include "frontend/batch_file.h"
+#include "frontend/device_end.h"
 #include "frontend/device_reader.h"
 #include "frontend/log.h"
 #include "frontend/options.h"
@@ -69,11 +70,20 @@ void reportUnsizedDevice(const std::string &path, bool batchRun, int error)
     exitWith(EXIT_CODE_DEVICE_SIZE);
 }
 
-// One monitor tick: the figures from the engine and, with -v, a progress row.
+// One monitor tick: the figures from the engine and, with -v, a progress row once a sample
+// has been measured.
 void monitorTick(Calculations *figures, DeviceResult *row)
 {
     summarize(settings.threadCount, figures, 1);
-    if (settings.verbose) printReport(row, REPORT_ROW);
+    if (settings.verbose && hasMeasuredSamples(*figures)) printReport(row, REPORT_ROW);
+}
+
+// Writes, on the console and in the log, why the device just sampled has no figures, or that it
+// is very empty (see deviceEndNote).
+void reportDeviceEnd(const Calculations &figures, const DeviceEnd &end)
+{
+    const std::string note = deviceEndNote(figures, deviceName, end);
+    if (!note.empty()) totalCalculations->log(1, note);
 }
 
 // Samples the current device (devicePath, already sized) and leaves its figures in
@@ -104,6 +114,7 @@ void sampleDevice(Calculations *figures, int deviceCount)
 
     emptyReadQueue();
     sampleCounter.store(0);
+    engineEndStatus.store(0);
     for (int i = 0; i < settings.threadCount; ++i) {
         threadRecords[i]->reset();
         vantrel_threads_params(i, int64_t(threadRecords[i]->rangeStart),
@@ -201,12 +212,19 @@ int main(int argc, char **argv)
             continue;
         }
 
+        const uint32_t failedReadsBefore = ioErrors.load();
         sampleDevice(runCalculations, deviceCount);
 
-        // Without any sample the figures are not numbers: such a device has no result.
-        const bool sampled = runCalculations->nonZeroBlocks + runCalculations->zeroBlocks > 0;
-        if (sampled && runCalculations->sizeGB != 0 && runCalculations->compressedGB != 0) {
-            if (runCalculations->nonZeroBlocks >= int64_t(settings.maxNumSamples)) {
+        // Without a measured sample the figures are not numbers, or not measurements: such a
+        // device has no result, and says why.
+        const bool printable = hasMeasuredSamples(*runCalculations);
+        const bool kept = printable && runCalculations->sizeGB != 0 && runCalculations->compressedGB != 0;
+        const DeviceEnd end{batchRun ? kept : printable,
+                            !settings.exhaustive && engineEndStatus.load() == ENGINE_STATUS_EARLY_STOP,
+                            ioErrors.load() != failedReadsBefore, settings.inblockSize};
+        reportDeviceEnd(*runCalculations, end);
+        if (kept) {
+            if (!belowSampleTarget(*runCalculations)) {
                 *totalCalculations += *runCalculations;
                 finaliseTotals(totalCalculations);
             }
@@ -235,7 +253,7 @@ int main(int argc, char **argv)
         printReport(&totals, REPORT_TOTAL);
     } else {
         DeviceResult row{runCalculations, deviceName};
-        if (!settings.verbose) printReport(&row, REPORT_ROW);
+        if (!settings.verbose && hasMeasuredSamples(*runCalculations)) printReport(&row, REPORT_ROW);
         writeRunEnd(runCalculations);
         for (; !keptResults.empty(); keptResults.pop()) delete keptResults.front()->figures;
     }

@@ -18,8 +18,8 @@ struct DeviceCase {
     int32_t status;
     double nonZeroLow, nonZeroHigh;  // expected share of non-zero data
     // Expected compressed / non-zero. Samples the contexts still hold open when the target is
-    // reached are counted but never measured (up to one per context), so a ratio may fall up
-    // to 4/100 below the data's.
+    // reached are counted but never measured (up to one per context); the ratio is the mean of
+    // the measured samples, so they do not lower it.
     double ratioLow, ratioHigh;
 };
 

@@ -6,6 +6,9 @@ namespace {
 
 using vantrel::engine::engineState;
 using vantrel::engine::finalizeEngineResult;
+using vantrel::engine::ThreadContext;
+
+const ThreadContext &contextOf(uint32_t c) { return engineState.contexts[c]; }
 
 TEST_F(EngineTest, FinalRecordOfThreeContexts)
 {
@@ -41,6 +44,40 @@ TEST_F(EngineTest, FinalRecordWithoutNonZeroSamplesIsWellDefined)
     EXPECT_EQ(result.zeroSamples, 7u);
     EXPECT_EQ(result.nonZeroSectors, 0u);
     EXPECT_EQ(result.accuracyPercent, 100.0);
+}
+
+// A sample still open when the target is reached is counted but has no ratio: the mean ratio
+// the statistics and the final record give is that of the measured samples alone, wherever the
+// open ones are.
+TEST_F(EngineTest, MeanRatioIsThatOfTheMeasuredSamples)
+{
+    EngineSetup setup = makeSetup(ENGINE_TYPE_6_4, 2, 1 << 30);
+    setup.maxNumSamples = 2;
+    ManualRun run(setup, allOf(ContentKind::text));
+    ManualDevice &device = run.device;
+    // Context 0 measures one text sample of several blocks; context 1 then opens the second
+    // sample, which reaches the target, and both contexts finish with it still open.
+    int blocks = 0;
+    do {
+        ASSERT_EQ(device.answer(0), 0);
+        ASSERT_LT(++blocks, 64) << "the sample never ended";
+    } while (contextOf(0).regionBlock != 0);
+    ASSERT_GT(blocks, 1);
+    ASSERT_EQ(device.answer(1), 0);
+    ASSERT_GT(contextOf(1).regionBlock, 0) << "context 1 holds a sample open";
+    ASSERT_EQ(device.answer(0), 0);
+    ASSERT_EQ(device.answer(1), ENGINE_STATUS_DONE);
+
+    ContextStats first{}, second{};
+    vantrel_get_contextStats(0, &first);
+    vantrel_get_contextStats(1, &second);
+    ASSERT_EQ(first.nonZeroSamples + second.nonZeroSamples, 2);
+    EXPECT_EQ(second.inputBytes, 0u) << "the open sample credited nothing";
+    const double measured = double(first.compressedBytes) / double(first.inputBytes);
+    EXPECT_DOUBLE_EQ((first.ratioSum + second.ratioSum) / 2, measured);
+    EXPECT_EQ(run.result.nonZeroSamples, 2u);
+    EXPECT_DOUBLE_EQ(run.result.ratioSum / 2, measured);
+    EXPECT_EQ(run.result.compressedSectors, uint64_t(double(run.result.nonZeroSectors) * measured));
 }
 
 TEST_F(EngineTest, ContextStatsShowTheCountsSoFar)

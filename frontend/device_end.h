@@ -1,0 +1,33 @@
+// Device end: the line that tells why a sampled device has no figures, or that it is very empty.
+#ifndef VANTREL_FRONTEND_DEVICE_END_H
+#define VANTREL_FRONTEND_DEVICE_END_H
+
+#include <cstdint>
+#include <string>
+
+#include "frontend/records.h"
+
+// How one device's sampling ended, as the main road saw it.
+struct DeviceEnd {
+    bool yieldsFigures;  // the device gets a result row (a batch also keeps it for its summary)
+    bool stoppedEarly;   // a sampled run that the engine ended with its stop rule
+    bool readsFailed;    // at least one read of the device failed (and was tolerated)
+    int32_t blockSize;   // the run's read block size in bytes
+};
+
+// Whether `figures` show a device in fact empty: over 95 percent of it in zero regions (the
+// thin-provisioning share). False without samples. Pure, thread-safe.
+bool isVeryEmpty(const Calculations &figures);
+
+// The line to write for the device `name` whose final figures are `figures` (deviceBytes is
+// its size), or "" when none is due:
+// - "Over 95% of the samples read from the device (<name>) are empty regions. Device is
+//   estimated to be very empty, aborting scan." when the device is very empty and either the
+//   stop rule ended it or it yields no figures;
+// - otherwise, for a device without figures, "No figures for the device (<name>): " and the
+//   reason: it is smaller than one block, every read of it failed, no block of it could be
+//   sampled, or no sample was measured to its end.
+// Pure, thread-safe.
+std::string deviceEndNote(const Calculations &figures, const std::string &name, const DeviceEnd &end);
+
+#endif
