@@ -18,7 +18,7 @@ packages=(
   # std::thread), its zlib, and Wine with its 32-bit half to run the programs.
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686 libz-mingw-w64-dev
   wine wine32:i386
-  dpkg-dev xz-utils time
+  xz-utils time
 )
 
 if [ "$(id -u)" -ne 0 ]; then

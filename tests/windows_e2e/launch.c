@@ -4,7 +4,7 @@
  * so the end-to-end tests start the program under test through this launcher:
  *   launch <status file> <program> [arguments...]
  * The program inherits the launcher's standard streams; its arguments reach it exactly as the
- * launcher received them. The status file gets the status in decimal and a newline. The
+ * launcher received them. The status file gets the status in decimal and a line feed. The
  * launcher's own exit status is the program's, or 255 (and a message on standard error, and no
  * status file) when the program cannot be started. */
 #include <windows.h>
@@ -71,7 +71,7 @@ int wmain(void)
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
 
-    FILE *file = _wfopen(argv[1], L"w");
+    FILE *file = _wfopen(argv[1], L"wb"); /* "\n" alone, as a Linux reader expects */
     if (!file || fprintf(file, "%lu\n", (unsigned long)status) < 0 || fclose(file) != 0) {
         fwprintf(stderr, L"launch: cannot write %ls\n", argv[1]);
         return 255;
