@@ -14,8 +14,19 @@ packages=(
   zlib1g-dev
   libgtest-dev libgmock-dev googletest
   libbenchmark-dev
-  time
+  # The Windows build: MinGW-w64 for 32-bit Windows (the -posix compilers, whose runtime has
+  # std::thread), its zlib, and Wine with its 32-bit half to run the programs.
+  g++-mingw-w64-i686-posix binutils-mingw-w64-i686 libz-mingw-w64-dev
+  wine wine32:i386
+  xz-utils time
 )
+
+if [ "$(id -u)" -ne 0 ]; then
+  sudo=sudo
+else
+  sudo=
+fi
+export DEBIAN_FRONTEND=noninteractive
 
 missing=()
 for p in "${packages[@]}"; do
@@ -24,16 +35,12 @@ for p in "${packages[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
+if [ ${#missing[@]} -ne 0 ]; then
+  echo "installing: ${missing[*]}"
+  # wine32 is an i386 package: the architecture must be known before the package lists are read.
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+  fi
+  $sudo apt-get update -q
+  $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
-
-echo "installing: ${missing[*]}"
-if [ "$(id -u)" -ne 0 ]; then
-  sudo=sudo
-else
-  sudo=
-fi
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -q
-$sudo apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -85,11 +85,20 @@ TEST(OutputDigest, EverySettingAndHintIsUnchanged) {
         uint32_t hint;
         uint64_t digest;
     };
+    // The special modes' matcher has a layout of its own in the Windows build (a smaller budget
+    // bound, 4-byte length comparisons, hash entries that never match a window's first
+    // position), which finds other matches: levels 103 and 111 write other bytes there, except
+    // with the Huffman-only hint (2), which never searches.
+#ifdef _WIN32
+    constexpr uint64_t mode3 = 0xbf3d93c8dab5774eull, mode1 = 0xb43c8da2f4ca499eull;
+#else
+    constexpr uint64_t mode3 = 0xbe24fd117396fe5cull, mode1 = 0x7eda4f8568142e41ull;
+#endif
     const Case cases[] = {
         {1, 0, 0xd5b18d9020db4194ull},   {1, 1, 0x2f36ed01926d2377ull},   {1, 2, 0xd8e563362b08c544ull},
-        {1, 3, 0xd5b18d9020db4194ull},   {103, 0, 0xbe24fd117396fe5cull},   {103, 1, 0xbe24fd117396fe5cull},
-        {103, 2, 0xe7451bb0353aeac7ull},   {103, 3, 0xbe24fd117396fe5cull},   {111, 0, 0x7eda4f8568142e41ull},
-        {111, 1, 0x7eda4f8568142e41ull},   {111, 2, 0xe7451bb0353aeac7ull},   {111, 3, 0x7eda4f8568142e41ull},
+        {1, 3, 0xd5b18d9020db4194ull},   {103, 0, mode3},   {103, 1, mode3},
+        {103, 2, 0xe7451bb0353aeac7ull},   {103, 3, mode3},   {111, 0, mode1},
+        {111, 1, mode1},   {111, 2, 0xe7451bb0353aeac7ull},   {111, 3, mode1},
     };
     for (const auto& c : cases) {
         const uint64_t digest = digestSetting(c.level, c.hint);
