@@ -14,6 +14,9 @@ endif()
 
 add_library(Boost::boost INTERFACE IMPORTED)
 set_target_properties(Boost::boost PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${VANTREL_BOOST_DIR}/include)
+# Date_Time: the parts the log uses are header-only.
+add_library(Boost::date_time INTERFACE IMPORTED)
+set_target_properties(Boost::date_time PROPERTIES INTERFACE_LINK_LIBRARIES Boost::boost)
 
 file(GLOB boost_program_options_sources CONFIGURE_DEPENDS ${VANTREL_BOOST_DIR}/program_options/src/*.cpp)
 add_library(vantrel_boost_program_options STATIC ${boost_program_options_sources})

@@ -6,14 +6,15 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
 #include <sstream>
 #include <set>
-#include <sys/stat.h>
 
 #include "frontend/log.h"
+#include "frontend/platform.h"
 
 namespace {
 
@@ -48,11 +49,11 @@ const BatchFileText &batchFileText(const std::string &path)
     if (read && file.path == path) return file;
     read = true;
     file = BatchFileText{path, false, 0, {}};
-    std::ifstream in(path, std::ios::in | std::ios::binary);
+    std::ifstream in(fileName(path), std::ios::in | std::ios::binary);
     file.error = errno;
-    struct stat info;
     // A directory opens as a stream on Linux but holds no lines; treat it as not openable.
-    if (in.is_open() && stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    std::error_code noError;
+    if (in.is_open() && std::filesystem::is_directory(fileName(path), noError)) {
         file.error = EISDIR;
         return file;
     }

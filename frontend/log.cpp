@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "frontend/output_failures.h"
+#include "frontend/platform.h"
 #include "frontend/run_state.h"
 
 const char *const kEndMarker = "END OF EXECUTION";
@@ -78,7 +79,7 @@ void loggerThreadBody()
 
 int exitStatusFor(int code)
 {
-    return code == 0 ? 0 : code + 3;
+    return code == 0 ? 0 : code + kExitStatusOffset;
 }
 
 std::string formatTimestamp(const boost::posix_time::ptime &time)
@@ -128,7 +129,7 @@ void openLogFile(const std::string &name)
 {
     logFileName = name;
     logFile.exceptions(std::ios::failbit | std::ios::badbit);
-    logFile.open(name, std::ios::out | std::ios::trunc);
+    logFile.open(fileName(name), std::ios::out | std::ios::trunc);
 }
 
 bool logFileIsOpen()

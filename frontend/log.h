@@ -12,7 +12,7 @@
 #include "frontend/sync_queue.h"
 
 // Failure codes handed to exitWith. The process exits with 0 for EXIT_CODE_OK and with the
-// code plus 3 for every other code.
+// code plus kExitStatusOffset (3 on Linux, 403 on Windows) for every other code.
 enum ExitCode {
     EXIT_CODE_OK = 0,
     EXIT_CODE_BAD_OPTION = 1,         // command line, version, stripe width, log level, adjustCR
@@ -41,7 +41,7 @@ extern std::atomic<int32_t> runStatus;
 // Log lines on their way to the logger thread; its limit is the run's log level (-1: off).
 extern SyncQueue<std::string> logQueue;
 
-// Process exit status for a failure code: 0 for 0, otherwise code + 3. Pure.
+// Process exit status for a failure code: 0 for 0, otherwise code + kExitStatusOffset. Pure.
 int exitStatusFor(int code);
 
 // Formats `time` as "%d/%m/%Y %H:%M:%S.%f" (six fractional digits). Pure, thread-safe.

@@ -16,8 +16,8 @@
 
 #include "engine/vantrel_engine.h"
 #include "frontend/batch_file.h"
-#include "frontend/device_reader.h"
 #include "frontend/log.h"
+#include "frontend/platform.h"
 #include "frontend/run_state.h"
 
 namespace po = boost::program_options;
@@ -43,6 +43,7 @@ constexpr int32_t kStripBytes = 262144;
 void declareOptions(po::options_description &mainGroup, po::options_description &backend)
 {
     RunSettings &s = settings;
+    declarePlatformOptions(mainGroup);
     mainGroup.add_options()
         (",d", po::value<std::string>(&s.devicePath), "set device to estimate")
         (",c", po::value<std::string>(&s.csvFileName), "CSV file")
@@ -192,9 +193,11 @@ std::unique_ptr<std::string> parseNumberList(const std::string &text, std::vecto
     return nullptr;
 }
 
-std::string usageText(bool esxHost)
+std::string usageText(bool esxHost, bool windowsProgram)
 {
     static const char *const kLines[][2] = {
+        {"-n", "Disk number"},
+        {"-l", "List devices"},
         {"-d device name", nullptr},
         {"-p number", "Number of threads (default 10)"},
         {"-c", "Export the results to a CSV file"},
@@ -206,15 +209,20 @@ std::string usageText(bool esxHost)
         {"-I", "Allow larger scale of storage io-error threshold rate (up to 5%)"},
         {"--config=file", "Configuration file that contains list of devices to analyze"},
     };
+    // The Windows program's disk-number lines come first; the Linux program has none.
+    const size_t firstLine = windowsProgram ? 0 : 2;
     const char *devicePathHelp =
-        esxHost ? "Path of device to analyze (e.g.: /vmfs/devices/disks/mpx.vmhba1:C0:T0:LX)"
-                : "Path of device to analyze (e.g.: /dev/sdb)";
+        windowsProgram ? "Path of device to analyze"
+        : esxHost      ? "Path of device to analyze (e.g.: /vmfs/devices/disks/mpx.vmhba1:C0:T0:LX)"
+                       : "Path of device to analyze (e.g.: /dev/sdb)";
     std::string text = std::string("Orvane Tessaline 6170 Vantrel version : ") + kVersionText +
                        " (Build " + kBuildText + ")\n";
     text += "Usage :\n";
-    text += "vantrel <-s storage_type> [ -h | -d device] [-c filename] [-v] [-p number_of_threads] "
-            "[-P] [-I] [--config=task_file]\n";
-    for (const auto &line : kLines) {
+    text += windowsProgram ? "vantrel <-s storage_type> [ -h | -l | -d device | -n disk_number] "
+                           : "vantrel <-s storage_type> [ -h | -d device] ";
+    text += "[-c filename] [-v] [-p number_of_threads] [-P] [-I] [--config=task_file]\n";
+    for (size_t i = firstLine; i < std::size(kLines); ++i) {
+        const auto &line = kLines[i];
         text += (boost::format("%-21s%s\n") % line[0] % (line[1] ? line[1] : devicePathHelp)).str();
     }
     return text;
@@ -222,8 +230,7 @@ std::string usageText(bool esxHost)
 
 int printUsage()
 {
-    const bool esxHost = std::ifstream("/etc/vmware/esx.conf").is_open();
-    std::cout << usageText(esxHost) << std::endl;
+    std::cout << programUsageText() << std::endl;
     return 1;
 }
 
@@ -281,8 +288,8 @@ bool startUp(int argc, char **argv)
     if (!logName.empty()) {
         int error = EPERM;
         bool created = false;
-        if (!writingWouldHitDevice(logName, runInputFiles)) {
-            std::ofstream probe(logName, std::ios::out | std::ios::trunc);
+        if (!outputWouldHitInput(logName, runInputFiles)) {
+            std::ofstream probe(fileName(logName), std::ios::out | std::ios::trunc);
             created = probe.is_open();
             error = errno;
         }
@@ -365,5 +372,6 @@ bool startUp(int argc, char **argv)
                     EXIT_CODE_THREAD_COUNT);
     }
     if (settings.largeIoErrorThreshold) settings.ioErrorFraction = 0.05;
+    platformStartUpDone(vm.count("-x") != 0);
     return true;
 }

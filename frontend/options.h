@@ -28,10 +28,13 @@ int32_t blockSizeFor(uint32_t engineType, int32_t inblockSize, bool inblockSizeG
 // to number :<token>", keeping the numbers converted before it.
 std::unique_ptr<std::string> parseNumberList(const std::string &text, std::vector<double> *numbers);
 
-// The usage text; `esxHost` picks the VMware example device path. Pure.
-std::string usageText(bool esxHost);
+// The usage text: the Linux program's, whose -d line shows a VMware example device path when
+// `esxHost`, or with `windowsProgram` the Windows program's (its usage line names -l and -n,
+// its option lines start with them, and its -d line shows no example). Pure.
+std::string usageText(bool esxHost, bool windowsProgram = false);
 
-// Writes the usage text and one more newline to the standard output stream; returns 1.
+// Writes this program's usage text (programUsageText) and one more newline to the standard
+// output stream; returns 1.
 int printUsage();
 
 // Runs the whole start-up on the command line: parses it into `settings`, opens the log,

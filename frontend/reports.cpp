@@ -6,7 +6,7 @@
 #include <cmath>
 #include <iostream>
 
-#include "frontend/device_reader.h"
+#include "frontend/platform.h"
 #include "frontend/log.h"
 #include "frontend/output_failures.h"
 #include "frontend/run_state.h"
@@ -97,8 +97,8 @@ void writeCsv(const DeviceResult &row, ReportMode mode, bool marked)
     if (outputFailed(RunOutput::Csv)) return;
     if (csvFile == nullptr) {
         // A CSV name that is a device (a slip of -c for -d) must not empty it.
-        if (!writingWouldHitDevice(settings.csvFileName, runInputFiles)) {
-            csvFile = std::fopen(settings.csvFileName.c_str(), "w");
+        if (!outputWouldHitInput(settings.csvFileName, runInputFiles)) {
+            csvFile = createTextFile(settings.csvFileName);
         }
         if (csvFile == nullptr) {
             std::fprintf(stderr, "cannot create csv file%s", settings.csvFileName.c_str());

@@ -9,8 +9,8 @@
 #include <new>
 
 #include "engine/vantrel_engine.h"
-#include "frontend/device_reader.h"
 #include "frontend/log.h"
+#include "frontend/platform.h"
 #include "frontend/run_state.h"
 #include "frontend/settings.h"
 
@@ -127,10 +127,9 @@ void makeThreadRanges(int64_t deviceBytes, std::vector<threadWorkData *> &record
 
 void samplerThread(threadWorkData *record, const char *name, Calculations *)
 {
-    DeviceReader reader;
-    reader.open(name);
-    if (!reader.ok) {
-        consoleAndLog(std::cerr, std::string("Error opening : ") + name + " - " + std::strerror(errno));
+    SamplerDevice reader;
+    if (!reader.open(name)) {
+        consoleAndLog(std::cerr, std::string("Error opening : ") + name + " - " + deviceErrorText(reader.error()));
         ioErrorCheck(record);
         // A device that cannot be opened is never a success: without an I/O-error abort the
         // run ends as a device that cannot be read.
@@ -156,17 +155,16 @@ void samplerThread(threadWorkData *record, const char *name, Calculations *)
         uint64_t bytesRead = 0;
         // Never read past the buffer, whatever length a request carries.
         const int32_t length = std::min(request->length, int32_t(bufferBytes));
-        reader.readAt(buffer.get(), length, request->offset, bytesRead);
+        const bool readOk = reader.readAt(buffer.get(), length, request->offset, bytesRead);
         // The engine sees the bytes read followed by zeros: zero only what the read left
         // (all of it after a failure), which spares clearing every block before reading it.
         std::memset(buffer.get() + bytesRead, 0, bufferBytes - size_t(bytesRead));
         uint32_t readError = 0;
-        if (!reader.ok) {
-            reader.ok = true;
+        if (!readOk) {
             readError = uint32_t(ioErrorCheck(record));
             if (readError == 0) {
                 consoleAndLog(std::cerr, "Error reading : " + std::to_string(request->offset) + " - " +
-                              std::strerror(reader.lastError));
+                              deviceErrorText(reader.error()));
                 exitWith(runStatus.load());
             }
         }

@@ -3,8 +3,6 @@
 #include <boost/format.hpp>
 #include <chrono>
 #include <thread>
-#include <cerrno>
-#include <cstring>
 #include <ctime>
 #include <iostream>
 #include <memory>
@@ -15,10 +13,10 @@
 #include "engine/vantrel_engine.h"
 #include "frontend/batch_file.h"
 #include "frontend/device_end.h"
-#include "frontend/device_reader.h"
 #include "frontend/log.h"
 #include "frontend/options.h"
 #include "frontend/output_failures.h"
+#include "frontend/platform.h"
 #include "frontend/reports.h"
 #include "frontend/run_state.h"
 #include "frontend/sampler.h"
@@ -57,13 +55,14 @@ void freeRecords(std::vector<threadWorkData *> &records)
 void reportUnsizedDevice(const std::string &path, bool batchRun, int error)
 {
     if (batchRun) {
-        totalCalculations->log(2, (boost::format("Can't evaluate \"%1%\" size, skipping") % path).str());
-        consoleLine(std::cerr, "Can't evaluate " + path + " size, skipping");
+        const std::string name = warningName(path);
+        totalCalculations->log(2, (boost::format("Can't evaluate \"%1%\" size, skipping") % name).str());
+        consoleLine(std::cerr, "Can't evaluate " + name + " size, skipping");
         return;
     }
     const std::string text = "Cannot read (" + deviceName + ") device size Errno : " +
                              std::to_string(error) + " Error Message: " +
-                             (error == 0 ? "The device is empty" : std::strerror(error));
+                             (error == 0 ? "The device is empty" : deviceErrorText(error));
     totalCalculations->log(2, text);
     consoleAndLog(std::cerr, text);
     sleepMs(kSettleMs);
@@ -173,7 +172,12 @@ void sampleDevice(Calculations *figures, int deviceCount)
 int main(int argc, char **argv)
 {
     csvSeparator = ",";
-    if (!startUp(argc, argv)) return 1;
+    // The arguments as UTF-8 text, whatever form the platform hands them in.
+    std::vector<std::string> arguments = commandLineArguments(argc, argv);
+    std::vector<char *> argumentPointers;
+    for (std::string &argument : arguments) argumentPointers.push_back(argument.data());
+    argumentPointers.push_back(nullptr);
+    if (!startUp(int(arguments.size()), argumentPointers.data())) return 1;
 
     const bool batchRun = !settings.config.empty();
     std::unique_ptr<std::queue<BatchEntry>> batch;
@@ -189,6 +193,7 @@ int main(int argc, char **argv)
         startLoggerThread();
         sleepMs(kSettleMs);
     }
+    platformBeforeDevices(batchRun, *batch);
 
     std::queue<std::unique_ptr<DeviceResult>> keptResults;
     int deviceCount = 0;
@@ -202,10 +207,11 @@ int main(int argc, char **argv)
             settings.devicePath = batch->front().text;
             batch->pop();
         }
-        deviceName = settings.devicePath;
+        deviceName = reportName(settings.devicePath);
+        platformBeforeSizing();
 
-        deviceSizeBytes = deviceSize(settings.devicePath);
-        const int sizeError = errno;
+        int sizeError = 0;
+        deviceSizeBytes = sizeDevice(settings.devicePath, sizeError);
         runCalculations->deviceBytes = uint64_t(deviceSizeBytes);
         if (deviceSizeBytes <= 0) {
             reportUnsizedDevice(settings.devicePath, batchRun, sizeError);

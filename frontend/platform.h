@@ -1,0 +1,100 @@
+// The front end's platform seam: everything the Linux and the Windows programs do differently.
+#ifndef VANTREL_FRONTEND_PLATFORM_H
+#define VANTREL_FRONTEND_PLATFORM_H
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <queue>
+#include <string>
+#include <vector>
+
+#include <boost/program_options/options_description.hpp>
+
+#include "frontend/batch_file.h"
+
+// Added to a non-zero failure code to give the process exit status (3 on Linux, 403 on
+// Windows).
+extern const int kExitStatusOffset;
+
+// The run's arguments as UTF-8 text, the program name first. Linux: `argv` as given. Windows:
+// the wide command line of the process, converted (argc and argv are not used). Main thread.
+std::vector<std::string> commandLineArguments(int argc, char **argv);
+
+// The name of a file the program opens itself (log, CSV, batch file) from its UTF-8 text, so
+// that every character of it reaches the system. Pure.
+std::filesystem::path fileName(const std::string &name);
+
+// Creates (or empties) the text file `name` for writing, like fopen(name, "w"). Returns null
+// with errno set on failure. Thread-safe.
+std::FILE *createTextFile(const std::string &name);
+
+// One open device of one sampler thread, read-only; never shared or copied.
+class SamplerDevice {
+public:
+    SamplerDevice();
+    ~SamplerDevice();  // closes the device
+    SamplerDevice(const SamplerDevice &) = delete;
+    SamplerDevice &operator=(const SamplerDevice &) = delete;
+
+    // Opens the device named `name` (UTF-8). Returns false when it cannot be opened; then
+    // error() holds the system's code. Never throws.
+    bool open(const std::string &name);
+
+    // Reads `length` bytes at byte `offset` into `buffer` with one seek and one read, and sets
+    // `bytesRead` (possibly fewer than asked at the end, 0 after a failure). Returns false
+    // when the read failed; then error() holds the system's code.
+    bool readAt(uint8_t *buffer, int32_t length, uint64_t offset, uint64_t &bytesRead);
+
+    // The system's code of the last failure (errno on Linux, the Win32 error code on Windows).
+    int error() const;
+
+private:
+    struct Reader;
+    std::unique_ptr<Reader> reader_;
+};
+
+// The text for a failure code that SamplerDevice::error or sizeDevice gave: strerror on
+// Linux, the system's message and the code on Windows. Thread-safe.
+std::string deviceErrorText(int code);
+
+// The size in bytes of the device `path` (UTF-8), or 0 or less when it cannot be sized; then
+// `error` holds the system's code, 0 for an empty device. Main thread.
+int64_t sizeDevice(const std::string &path, int &error);
+
+// Whether creating or emptying the file `path` would write onto a device or onto one of
+// `inputFiles` (the run's devices and batch file), whatever name reaches the same file. A path
+// that does not exist yet is safe. Thread-safe.
+bool outputWouldHitInput(const std::string &path, const std::vector<std::string> &inputFiles);
+
+// The name under which the reports show the device `devicePath`: the path itself on Linux; on
+// Windows its display name (a device interface path's instance identifier) cut to 8-bit
+// characters. Pure.
+std::string reportName(const std::string &devicePath);
+
+// `devicePath` as the batch's size warning names it: the path itself on Linux; on Windows each
+// character cut to 8 bits. Pure.
+std::string warningName(const std::string &devicePath);
+
+// The usage text of this program (Linux: with the VMware example when the host is one).
+std::string programUsageText();
+
+// Declares the platform's own options at the head of the main group (Windows: -n and -l).
+// Main thread, start-up only.
+void declarePlatformOptions(boost::program_options::options_description &mainGroup);
+
+// The last step of start-up: `maximize` when -x was given (Windows: enlarges the console
+// window; Linux: nothing). Main thread.
+void platformStartUpDone(bool maximize);
+
+// The steps before the first device, after the logger thread has started (Windows: the disk
+// list, the -l listing, the disk numbers of `batch` and of -n resolved; the resolved disks are
+// added to runInputFiles). May end the run through exitWith. Main thread.
+void platformBeforeDevices(bool batchRun, std::queue<BatchEntry> &batch);
+
+// The step before each device is sized (Windows: the administrator check, which logs its line
+// and ends the run with code 30 when the process is not elevated). Main thread.
+void platformBeforeSizing();
+
+#endif

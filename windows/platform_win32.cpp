@@ -1,0 +1,263 @@
+// The Windows side of the front end's platform seam: the wide command line, Win32 device access
+// by wide names, the disk list and disk numbers, the console and the administrator check.
+//
+// The shared front end keeps every name as UTF-8 text; this file widens a name at each Win32
+// call and narrows what comes back, so a name with characters above 255 reaches CreateFileW
+// intact. The Windows layer's own records (DeviceReader::path, DiskMap, displayName) stay wide.
+#include "frontend/platform.h"
+
+#include <cwchar>
+#include <iostream>
+
+#include <boost/program_options.hpp>
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include "frontend/log.h"
+#include "frontend/options.h"
+#include "frontend/run_state.h"
+#include "frontend/settings.h"
+#include "windows/device_access.h"
+#include "windows/disk_list.h"
+#include "windows/run_additions.h"
+#include "windows/win32_calls.h"
+
+namespace po = boost::program_options;
+
+const int kExitStatusOffset = 403;
+
+namespace {
+
+int32_t driveNumber = -1;   // -n; -1: no disk number
+bool listDevices = false;   // -l
+DiskMap runDisks;           // the disks present, from the disk list of this run
+
+// -l makes -s unnecessary: the option library notifies in alphabetical order of the option
+// names, so this runs before -s ("storageSys") is stored, and a -s given as well still decides.
+void listSwitchNotifier(bool list)
+{
+    if (list) settings.storageSys = STORAGE_VRT;
+}
+
+std::wstring widen(const std::string &text)
+{
+    if (text.empty()) return std::wstring();
+    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
+    std::wstring wide(size_t(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), wide.data(), length);
+    return wide;
+}
+
+std::string utf8(const std::wstring &text)
+{
+    if (text.empty()) return std::string();
+    const int length =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string narrow(size_t(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), narrow.data(), length, nullptr, nullptr);
+    return narrow;
+}
+
+bool startsWith(const std::wstring &text, const wchar_t *prefix)
+{
+    return text.compare(0, std::wcslen(prefix), prefix) == 0;
+}
+
+// What an output name reaches: nothing yet, a device, or a file of a file system.
+enum class Target { Missing, Device, File };
+
+// Opens `name` for queries only (a folder too) and tells what it is; for a file, `info` gets
+// its volume serial number and file index.
+Target targetOf(const std::wstring &name, BY_HANDLE_FILE_INFORMATION &info)
+{
+    const HANDLE handle = CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return Target::Missing;
+    const bool file = GetFileInformationByHandle(handle, &info) != 0 &&
+                      (info.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) == 0;
+    CloseHandle(handle);
+    return file ? Target::File : Target::Device;
+}
+
+bool sameFile(const BY_HANDLE_FILE_INFORMATION &a, const BY_HANDLE_FILE_INFORMATION &b)
+{
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow;
+}
+
+// A batch entry with a wide text, as the disk-number resolution takes it.
+struct WideEntry {
+    char kind;
+    int32_t number;
+    std::wstring text;
+};
+
+// The batch's disk numbers resolved to the disks' paths; ends the run with code 22 when no
+// entry is left.
+void resolveBatch(std::queue<BatchEntry> &batch)
+{
+    std::queue<WideEntry> wide;
+    for (; !batch.empty(); batch.pop()) {
+        const BatchEntry &entry = batch.front();
+        wide.push(WideEntry{entry.kind, entry.number, widen(entry.text)});
+    }
+    const bool left = resolveBatchDisks(wide, runDisks,
+                                        [](const std::string &text) { totalCalculations->log(2, text); });
+    for (; !wide.empty(); wide.pop()) {
+        const WideEntry &entry = wide.front();
+        batch.push(BatchEntry{entry.kind, entry.number, utf8(entry.text)});
+        if (entry.kind == 'N') runInputFiles.push_back(batch.back().text);
+    }
+    if (!left) exitWith(EXIT_CODE_BATCH_NO_DEVICE);
+}
+
+}  // namespace
+
+std::vector<std::string> commandLineArguments(int, char **)
+{
+    int count = 0;
+    wchar_t **wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::string> arguments;
+    for (int i = 0; wide != nullptr && i < count; ++i) arguments.push_back(utf8(wide[i]));
+    LocalFree(wide);
+    if (arguments.empty()) arguments.push_back("vantrel");
+    return arguments;
+}
+
+std::filesystem::path fileName(const std::string &name)
+{
+    return std::filesystem::path(widen(name));
+}
+
+std::FILE *createTextFile(const std::string &name)
+{
+    return _wfopen(widen(name).c_str(), L"w");
+}
+
+struct SamplerDevice::Reader {
+    DeviceReader device;
+};
+
+SamplerDevice::SamplerDevice() : reader_(std::make_unique<Reader>()) {}
+
+SamplerDevice::~SamplerDevice() = default;
+
+bool SamplerDevice::open(const std::string &name)
+{
+    reader_->device.open(widen(name));
+    return reader_->device.ok;
+}
+
+bool SamplerDevice::readAt(uint8_t *buffer, int32_t length, uint64_t offset, uint64_t &bytesRead)
+{
+    // A failed read leaves the reader's flag false; each read is judged on its own.
+    reader_->device.ok = true;
+    uint32_t count = 0;
+    reader_->device.readAt(buffer, length, int64_t(offset), &count);
+    bytesRead = count;
+    return reader_->device.ok;
+}
+
+int SamplerDevice::error() const
+{
+    return int(reader_->device.lastError);
+}
+
+std::string deviceErrorText(int code)
+{
+    wchar_t *message = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        DWORD(code), 0, reinterpret_cast<wchar_t *>(&message), 0, nullptr);
+    std::wstring text = length != 0 ? std::wstring(message, length) : std::wstring();
+    LocalFree(message);
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
+        text.pop_back();
+    const std::string code_text = "Win32 error " + std::to_string(DWORD(code));
+    return text.empty() ? code_text : utf8(text) + " (" + code_text + ")";
+}
+
+int64_t sizeDevice(const std::string &path, int &error)
+{
+    const int64_t size = deviceSize(widen(path));
+    // An empty file is sized without a failure; the failed geometry request's code stays behind.
+    error = size < 0 ? int(win32().getLastError()) : 0;
+    return size;
+}
+
+bool outputWouldHitInput(const std::string &path, const std::vector<std::string> &inputFiles)
+{
+    if (path.empty()) return false;
+    const std::wstring target = widen(path);
+    if (startsWith(target, L"\\\\.\\")) return true;
+    for (const auto &disk : runDisks) {
+        if (CompareStringOrdinal(target.c_str(), -1, disk.second.c_str(), -1, TRUE) == CSTR_EQUAL) return true;
+    }
+    BY_HANDLE_FILE_INFORMATION targetInfo;
+    const Target kind = targetOf(target, targetInfo);
+    if (kind != Target::File) return kind == Target::Device;
+    for (const std::string &input : inputFiles) {
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!input.empty() && targetOf(widen(input), info) == Target::File && sameFile(info, targetInfo))
+            return true;
+    }
+    return false;
+}
+
+std::string reportName(const std::string &devicePath)
+{
+    return narrowName(displayName(widen(devicePath)));
+}
+
+std::string warningName(const std::string &devicePath)
+{
+    return narrowName(widen(devicePath));
+}
+
+std::string programUsageText()
+{
+    return usageText(false, true);
+}
+
+void declarePlatformOptions(po::options_description &mainGroup)
+{
+    mainGroup.add_options()
+        (",n", po::value<int32_t>(&driveNumber), "Drive number")
+        ("list,l", po::bool_switch(&listDevices)->default_value(false)->notifier(listSwitchNotifier),
+         "List devices");
+}
+
+void platformStartUpDone(bool maximize)
+{
+    if (maximize) maximizeConsole();
+}
+
+void platformBeforeDevices(bool batchRun, std::queue<BatchEntry> &batch)
+{
+    std::optional<DiskMap> disks = listDisks(std::wcerr);
+    if (!disks) exitWith(EXIT_CODE_BAD_OPTION);
+    runDisks = std::move(*disks);
+    if (listDevices) {
+        printDiskList(runDisks, std::wcerr);
+        exitWith(EXIT_CODE_OK);
+    }
+    if (batchRun) resolveBatch(batch);
+
+    std::wstring devicePath = widen(settings.devicePath);
+    if (!resolveDiskNumber(driveNumber, batchRun, runDisks, devicePath,
+                           [](const std::string &text) { queueLogLine(2, text); })) {
+        exitWith(EXIT_CODE_DISK_NUMBER);
+    }
+    if (devicePath != widen(settings.devicePath)) {
+        settings.devicePath = utf8(devicePath);
+        runInputFiles.push_back(settings.devicePath);
+    }
+}
+
+void platformBeforeSizing()
+{
+    if (administratorCheckPasses()) return;
+    totalCalculations->log(2, "This program privilege level requires to run as administrator");
+    exitWith(EXIT_CODE_NOT_ELEVATED);
+}
