@@ -1,26 +1,7 @@
-# Toolchain for the 32-bit Windows build: Debian's MinGW-w64 cross compilers (the -posix ones,
-# whose GCC 12 runtime has std::thread), run through Wine.
-#   cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
-set(CMAKE_SYSTEM_NAME Windows)
+# Toolchain for the 32-bit Windows build, the program users get (vantrel_Win32.exe). Its tests
+# run under Wine's 32-bit half where the machine runs 32-bit x86 programs.
+#   cmake -S . -B build/windows --toolchain cmake/mingw-i686.cmake
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
 set(mingw_triplet i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${mingw_triplet}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${mingw_triplet}-g++-posix)
-set(CMAKE_RC_COMPILER ${mingw_triplet}-windres)
-
-# Tests run under Wine; a plain program needs no wrapper around it.
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)
-
-# Everything linked in, the compiler's runtime too: Wine finds no MinGW runtime DLLs.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
-
-# Libraries and headers come from the MinGW tree only; the host's /usr/include stays out of
-# sight. The Boost headers, which Debian ships for the host only but which serve MinGW as they
-# stand, are added by the project through a folder that holds nothing but a boost symlink.
-set(CMAKE_FIND_ROOT_PATH /usr/${mingw_triplet})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

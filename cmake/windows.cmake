@@ -1,4 +1,4 @@
-# The 32-bit Windows build's libraries (see cmake/mingw-i686.cmake): Boost, zlib, threads and
+# The Windows builds' libraries (see cmake/mingw-i686.cmake and cmake/mingw-x86_64.cmake): Boost, zlib, threads and
 # GoogleTest for MinGW, and vantrel_windows_program, which makes an executable the Windows
 # program: the engine's exports and the version resource.
 enable_language(RC)
@@ -40,8 +40,20 @@ set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
 
 # Makes `target` (an executable) the Windows program: it exports the engine's ten entry points
 # by decorated name and ordinal and carries the version resource.
+# The 64-bit test build exports the same names and ordinals; its compiler gives the functions
+# plain symbols (no standard-call decoration on x86-64), so the map's right-hand sides drop
+# their "@bytes".
+set(VANTREL_EXPORTS_DEF ${PROJECT_SOURCE_DIR}/windows/vantrel_Win32.def)
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  file(READ ${VANTREL_EXPORTS_DEF} def_text)
+  string(REGEX REPLACE "= ([A-Za-z_]+)@[0-9]+" "= \\1" def_text "${def_text}")
+  set(VANTREL_EXPORTS_DEF ${CMAKE_BINARY_DIR}/vantrel_Win64.def)
+  file(WRITE ${VANTREL_EXPORTS_DEF} "${def_text}")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/windows/vantrel_Win32.def)
+endif()
+
 function(vantrel_windows_program target)
-  set(def ${PROJECT_SOURCE_DIR}/windows/vantrel_Win32.def)
+  set(def ${VANTREL_EXPORTS_DEF})
   target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/windows/vantrel_Win32.rc)
   target_link_options(${target} PRIVATE ${def})
   set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${def})

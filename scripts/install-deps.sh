@@ -14,10 +14,12 @@ packages=(
   zlib1g-dev
   libgtest-dev libgmock-dev googletest
   libbenchmark-dev
-  # The Windows build: MinGW-w64 for 32-bit Windows (the -posix compilers, whose runtime has
-  # std::thread), its zlib, and Wine with its 32-bit half to run the programs.
-  g++-mingw-w64-i686-posix binutils-mingw-w64-i686 libz-mingw-w64-dev
-  wine wine32:i386
+  # The Windows builds: MinGW-w64 for 32-bit Windows (the program) and 64-bit Windows (its test
+  # build), the -posix compilers, whose runtime has std::thread; their zlib; and Wine, 64-bit
+  # and 32-bit, to run the programs.
+  g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev
+  wine wine64 wine32:i386
   xz-utils time
 )
 
