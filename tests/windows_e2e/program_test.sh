@@ -1,0 +1,239 @@
+#!/usr/bin/env bash
+# End-to-end tests of vantrel_Win32.exe under Wine, on image files named by Windows paths
+# (Z:\...). The program is started through the launcher, which reads its full exit status.
+# Environment: WINE (Wine's loader), LAUNCH (launch.exe), VANTREL_WIN (vantrel_Win32.exe),
+# VANTREL_LINUX or VANTREL_LINUX_DEFAULT (the Linux program, for the figures' comparison).
+#   usage: program_test.sh <test name>
+: "${WINE:?Wine loader}" "${LAUNCH:?launch.exe}" "${VANTREL_WIN:?vantrel_Win32.exe}"
+LINUX_PROGRAM=${VANTREL_LINUX:-${VANTREL_LINUX_DEFAULT:-}}
+VANTREL=vantrel FAULT_LIB=none source "$(dirname "$0")/../frontend_cli/cli_lib.sh"
+
+# winpath path: the Windows name of a Linux path, on Wine's drive Z:.
+winpath() { local full; full=$(realpath -m "$1"); printf 'Z:%s' "${full//\//\\}"; }
+
+# winrun args...: runs the Windows program; stdout in out, stderr in err (carriage returns
+# removed), the full exit status in $status. Checks that no image in the folder changed.
+winrun() {
+  local before
+  before=$(fingerprint)
+  rm -f status
+  "$WINE" "$LAUNCH" "$(winpath status)" "$VANTREL_WIN" "$@" > out.raw 2> err.raw
+  status=$(cat status 2> /dev/null || echo "no status")
+  tr -d '\r' < out.raw > out
+  tr -d '\r' < err.raw > err
+  [[ "$(fingerprint)" == "$before" ]] || fail "an image changed during: vantrel_Win32 $*"
+}
+
+# A 64 MiB image of zeros, text, numbers and random blocks.
+make_mixed_image() {
+  make_image "$1" 64
+  put "$1" 40 96 text
+  put "$1" 300 64 numbers
+  put "$1" 600 24 random
+}
+
+# The CSV file's figures: carriage returns removed, the device name field left out.
+csv_figures() { tr -d '\r' < "$1" | cut -d, -f1,3-; }
+
+# The Linux program's figures for the same image and seed: linux_csv file args...
+linux_csv() {
+  local file=$1
+  shift
+  "$LINUX_PROGRAM" "$@" -c "$file" --logfile linux.log > /dev/null 2>&1 || fail "Linux run: $* (status $?)"
+}
+
+require_linux_program() {
+  if [[ ! -x "$LINUX_PROGRAM" ]]; then
+    echo "the Linux program is missing (build the normal build or set VANTREL_LINUX)" >&2
+    exit 77
+  fi
+}
+
+# figures_equal options...: the Windows program's CSV figures equal the Linux program's for each
+# set of options, on one image, with one thread and one seed.
+figures_equal() {
+  require_linux_program
+  make_mixed_image image.img
+  local win options
+  win=$(winpath image.img)
+  for options; do
+    # shellcheck disable=SC2086
+    linux_csv linux.csv $options -d image.img -Q 11 -p 1 -t 600
+    # shellcheck disable=SC2086
+    winrun $options -d "$win" -Q 11 -p 1 -t 600 -c "$(winpath win.csv)" --logfile "$(winpath win.log)"
+    expect_status 0 "$options"
+    [[ "$(csv_figures win.csv)" == "$(csv_figures linux.csv)" ]] ||
+      fail "$options: figures differ: $(diff <(csv_figures linux.csv) <(csv_figures win.csv))"
+  done
+}
+
+# Where both builds compress alike (6.4, 7.1, KSM) both programs sample the same blocks and
+# give the same figures, sampled and exhaustive.
+test_figures_equal_linux_sampled() { figures_equal "-s VRT --storageVer 6.4" "-s VRT --storageVer 7.1" "-s KSM"; }
+test_figures_equal_linux_exhaustive() { figures_equal "-s VRT --storageVer 7.1 -e" "-s KSM -e"; }
+
+# 7.2 and 7.3 use the Windows matcher layout: the same samples, compression savings close.
+test_figures_close_linux() {
+  require_linux_program
+  make_mixed_image image.img
+  local win version
+  win=$(winpath image.img)
+  for version in 7.2 7.3; do
+    linux_csv linux.csv -s VRT --storageVer $version -d image.img -Q 11 -p 1 -t 600
+    winrun -s VRT --storageVer $version -d "$win" -Q 11 -p 1 -t 600 -c "$(winpath win.csv)"
+    expect_status 0 "$version"
+    local linux_row win_row
+    linux_row=$(csv_figures linux.csv | sed -n 2p)
+    win_row=$(csv_figures win.csv | sed -n 2p)
+    local l w
+    IFS=, read -r -a l <<< "$linux_row"
+    IFS=, read -r -a w <<< "$win_row"
+    [[ ${w[0]} == "${l[0]}" && ${w[1]} == "${l[1]}" ]] || fail "$version: samples or size differ: $win_row vs $linux_row"
+    near "${w[6]}" "${l[6]}" 1.0 || fail "$version: compression savings ${w[6]} vs ${l[6]}"
+  done
+}
+
+# The CSV and log files are the Windows program's own: a CSV header and row, and a log with
+# the start line (the command line as the program received it), the seed-less run's lines and
+# the end-of-run lines.
+test_csv_and_log_files() {
+  make_mixed_image image.img
+  local win
+  win=$(winpath image.img)
+  winrun -s VRT -d "$win" -p 2 -c "$(winpath run.csv)" --logfile "$(winpath run.log)"
+  expect_status 0
+  tr -d '\r' < run.csv > run.csv.txt
+  expect_line run.csv.txt "$CSV_HEADER"
+  expect_match run.csv.txt "^[0-9]+,$(re "$win"),0\\.06[0-9],"
+  tr -d '\r' < run.log > run.log.txt
+  expect_match run.log.txt "^starting Orvane Tessaline 6170 Vantrel: \\(1\\.0\\.1 w014\\) .*vantrel_Win32\\.exe -s VRT -d $(re "$win") -p 2 "
+  expect_match run.log.txt "^$TS Random seed: [0-9]+$" 1
+  expect_line run.log.txt "Finished vantrel"
+  expect_match run.log.txt "^$TS Device size \\(bytes\\) 67108864$" 1
+}
+
+# A name with characters above 255 reaches the system whole (the image opens); the reports name
+# it with each character cut to its low 8 bits, and the CSV file of such a name is created.
+test_wide_names() {
+  make_mixed_image 'диск Ω.img'
+  local win narrow
+  win=$(winpath 'диск Ω.img')
+  # д и с к -> 0x34 0x38 0x41 0x3A, Ω (U+03A9) -> 0xA9.
+  narrow=$(printf '%s' "${win%диск Ω.img}")$'\x34\x38\x41\x3a \xa9.img'
+  winrun -s VRT -d "$win" -p 1 -Q 3 -c "$(winpath 'отчёт Ω.csv')" --logfile "$(winpath 'журнал.log')"
+  expect_status 0
+  [[ -f 'отчёт Ω.csv' && -f 'журнал.log' ]] || fail "the CSV or log file of a wide name is missing: $(ls)"
+  LC_ALL=C grep -qF -- ",$narrow," 'отчёт Ω.csv' || fail "CSV row lacks the narrowed name: $(LC_ALL=C cat -v 'отчёт Ω.csv')"
+  LC_ALL=C grep -qF -- "|$narrow " out || fail "table row lacks the narrowed name: $(LC_ALL=C cat -v out)"
+}
+
+# -l under Wine: no disks are listed, status 0; the log gets its start line. -n 0: no disk 0.
+test_disk_list_and_number() {
+  winrun -l --logfile "$(winpath list.log)"
+  expect_status 0 "-l"
+  expect_text err ""
+  expect_text out ""
+  tr -d '\r' < list.log > list.log.txt
+  expect_match list.log.txt "^starting Orvane Tessaline 6170 Vantrel: .* -l --logfile " 1
+
+  make_image image.img 8
+  winrun -s VRT -n 0 -d "$(winpath image.img)" --logfile "$(winpath n.log)"
+  expect_status 414 "-n 0"
+  expect_line err "Drive number not found"
+  tr -d '\r' < n.log > n.log.txt
+  expect_line n.log.txt "Drive number not found"
+  expect_line n.log.txt "Execution terminated"
+}
+
+# Batch entries naming disks that are not there are reported in the log and on the console and
+# dropped; a device path among them (a batch device starts with a backslash) is analysed; when
+# nothing is left the status is 425.
+test_batch_missing_disks() {
+  make_mixed_image image.img
+  local win
+  win="\\\\?\\$(winpath image.img)"
+  printf '[3]\n%s\n[7]\n' "$win" > batch.txt
+  winrun -s VRT --config "$(winpath batch.txt)" -p 1 -Q 5 --logfile "$(winpath b.log)"
+  expect_status 0 "batch with a device"
+  expect_line err "Drive number (3) not found"
+  expect_line err "Drive number (7) not found"
+  tr -d '\r' < b.log > b.log.txt
+  expect_match b.log.txt "^$TS $(re 'Drive number (3) not found')$" 1
+  expect_match b.log.txt "^$TS $(re 'Drive number (7) not found')$" 1
+  expect_line b.log.txt "Summarize device $win:"
+
+  printf '[3]\n[7]\n' > disks.txt
+  winrun -s VRT --config "$(winpath disks.txt)" --logfile "$(winpath d.log)"
+  expect_status 425 "batch of missing disks"
+  expect_line err "Drive number (3) not found"
+  expect_line err "Drive number (7) not found"
+}
+
+# Start-up answers: the Windows usage text (status 1), a thread count of 51 (411), a command
+# line that cannot be parsed (404), a device that cannot be sized (415, with the Win32 code).
+test_start_up_statuses() {
+  winrun -h
+  expect_status 1 "-h"
+  expect_text out "Orvane Tessaline 6170 Vantrel version : 1.0.1 (Build w014)
+Usage :
+vantrel <-s storage_type> [ -h | -l | -d device | -n disk_number] [-c filename] [-v] [-p number_of_threads] [-P] [-I] [--config=task_file]
+-n                   Disk number
+-l                   List devices
+-d device name       Path of device to analyze
+-p number            Number of threads (default 10)
+-c                   Export the results to a CSV file
+-v                   Verbose output
+-h                   Print this help message
+-P                   Display results using a paragraph format
+-s,--storageSys      Storage system type. Supported values are: VRT or KSM
+--stripewidth        Storage stripe width (5 - 16 )
+-I                   Allow larger scale of storage io-error threshold rate (up to 5%)
+--config=file        Configuration file that contains list of devices to analyze
+
+"
+  make_image image.img 8
+  winrun -s VRT -d "$(winpath image.img)" -p 51 --logfile "$(winpath t.log)"
+  expect_status 411 "-p 51"
+  expect_line err "Number of threads must be in the range of 1..50"
+
+  winrun -s VRT --nonsense -d "$(winpath image.img)" --logfile "$(winpath o.log)"
+  expect_status 404 "a bad option"
+  expect_match err "^Unable to parse command line: "
+
+  local missing
+  missing=$(winpath missing.img)
+  winrun -s VRT -d "$missing" --logfile "$(winpath m.log)"
+  expect_status 415 "a missing device"
+  expect_line err "Cannot read ($missing) device size Errno : 2 Error Message: $(sed -n 's/.*Error Message: //p' err)"
+  expect_match err "Errno : 2 Error Message: .*\\(Win32 error 2\\)$"
+}
+
+# -x with the standard output redirected to a file: the console cannot be enlarged, the run
+# goes on with the same figures as without -x.
+test_maximize_redirected() {
+  make_mixed_image image.img
+  local win
+  win=$(winpath image.img)
+  winrun -s VRT -d "$win" -p 1 -Q 9 -c "$(winpath plain.csv)"
+  expect_status 0 "without -x"
+  winrun -s VRT -d "$win" -p 1 -Q 9 -x -c "$(winpath wide.csv)"
+  expect_status 0 "-x"
+  cmp -s plain.csv wide.csv || fail "-x changed the figures"
+}
+
+# The CSV and log files are never created on the run's inputs or a device: the image under
+# another name (a hard link, the same file index), another spelling, and \\.\PhysicalDrive0.
+test_outputs_never_over_inputs() {
+  make_mixed_image image.img
+  ln image.img other.img
+  local win
+  win=$(winpath image.img)
+  winrun -s VRT -d "$win" -p 1 -c "$(winpath other.img)"
+  expect_status 410 "CSV over the image"
+  winrun -s VRT -d "$win" -p 1 -c '\\.\PhysicalDrive0'
+  expect_status 410 "CSV over a disk"
+  winrun -s VRT -d "$win" -p 1 --logfile "${win//\\//}"
+  expect_status 412 "log over the image"
+}
+
+run_named_test "$@"
