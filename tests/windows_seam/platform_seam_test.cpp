@@ -1,0 +1,134 @@
+// The front end's Windows seam against the fake Windows: the administrator check's wiring into
+// the run, UTF-8 names widened at the Win32 calls and narrowed for the reports, the reader's
+// failures and codes, and the exit statuses.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <string>
+
+#include "frontend/log.h"
+#include "frontend/platform.h"
+#include "frontend/records.h"
+#include "tests/windows/fake_win32.h"
+
+namespace {
+
+// "Z:\images\Ωд.img" as UTF-8, and the same name as the fake Windows sees it.
+const std::string wideImage = "Z:\\images\\\xCE\xA9\xD0\xB4.img";
+const std::wstring wideImageW = L"Z:\\images\\\u03A9\u0434.img";
+
+std::string fileText(const std::filesystem::path &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A run not elevated ends before the device is sized: status 433, the administrator line in
+// the log (timestamped, at level 2), nothing on the console, no device opened.
+TEST(PlatformSeamTest, UnelevatedRunEndsWith433BeforeAnyDeviceIsSized)
+{
+    // One name for the test and its death-test child, which is another process.
+    const std::filesystem::path log = std::filesystem::temp_directory_path() / "vantrel_seam_433.log";
+    std::filesystem::remove(log);
+    FakeWin32 fake;
+    fake.elevated = false;
+    fake.files[wideImageW].data = std::string(4096, 'x');
+    EXPECT_EXIT(
+        {
+            logQueue.setLimit(2);
+            openLogFile(log.string());
+            totalCalculations = new Calculations(0, 0, 0);
+            totalCalculations->logLevel = 2;
+            platformBeforeSizing();
+            int error = 0;
+            sizeDevice(wideImage, error);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(433), "^$");
+    const std::string text = fileText(log);
+    EXPECT_TRUE(std::regex_search(
+        text, std::regex("(^|\n)[0-9/]+ [0-9:.]+ This program privilege level requires to run as administrator\r?\n")))
+        << text;
+    EXPECT_NE(text.find("Execution terminated"), std::string::npos) << text;
+    std::filesystem::remove(log);
+
+    // Elevated (Wine's case), the check lets the run go on to the sizing.
+    fake.elevated = true;
+    EXPECT_NO_FATAL_FAILURE(platformBeforeSizing());
+    int error = -1;
+    EXPECT_EQ(sizeDevice(wideImage, error), 4096);
+    EXPECT_EQ(error, 0);
+}
+
+TEST(PlatformSeamTest, NamesAreWidenedForWin32AndNarrowedForTheReports)
+{
+    FakeWin32 fake;
+    fake.files[wideImageW].data = "abcdefgh";
+    SamplerDevice device;
+    ASSERT_TRUE(device.open(wideImage));
+    ASSERT_EQ(fake.opens.size(), 1u);
+    EXPECT_EQ(fake.opens[0].name, wideImageW);
+
+    const struct {
+        std::string path, report, warning;
+    } cases[] = {
+        {wideImage, "Z:\\images\\\xA9\x34.img", "Z:\\images\\\xA9\x34.img"},
+        {"\\\\?\\scsi#disk&ven_\xC3\xA9#4&1a2b&0&000000#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}",
+         "4&1a2b&0&000000", "\\\\?\\scsi#disk&ven_\xE9#4&1a2b&0&000000#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}"},
+        {"a##b", "b", "a##b"},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(reportName(c.path), c.report) << c.path;
+        EXPECT_EQ(warningName(c.path), c.warning) << c.path;
+    }
+}
+
+TEST(PlatformSeamTest, ReadFailuresGiveTheWin32CodeAndTheNextReadIsJudgedAlone)
+{
+    FakeWin32 fake;
+    fake.files[wideImageW].data = "abcdefgh";
+    SamplerDevice device;
+    ASSERT_TRUE(device.open(wideImage));
+    uint8_t buffer[16] = {};
+    uint64_t bytesRead = 99;
+    EXPECT_TRUE(device.readAt(buffer, 16, 4, bytesRead));
+    EXPECT_EQ(bytesRead, 4u);  // the end of the file: a short read, no failure
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(buffer), 4), "efgh");
+
+    fake.files[wideImageW].readError = ERROR_CRC;
+    EXPECT_FALSE(device.readAt(buffer, 8, 0, bytesRead));
+    EXPECT_EQ(bytesRead, 0u);
+    EXPECT_EQ(device.error(), ERROR_CRC);
+    fake.files[wideImageW].readError = 0;
+    EXPECT_TRUE(device.readAt(buffer, 8, 0, bytesRead));
+    EXPECT_EQ(bytesRead, 8u);
+
+    SamplerDevice missing;
+    EXPECT_FALSE(missing.open("Z:\\images\\none.img"));
+    EXPECT_EQ(missing.error(), ERROR_FILE_NOT_FOUND);
+    EXPECT_NE(deviceErrorText(ERROR_FILE_NOT_FOUND).find("(Win32 error 2)"), std::string::npos);
+    EXPECT_EQ(deviceErrorText(0x2345678), "Win32 error 36984440");
+
+    int error = -1;
+    EXPECT_EQ(sizeDevice("Z:\\images\\none.img", error), -1);
+    EXPECT_EQ(error, ERROR_FILE_NOT_FOUND);
+    fake.files[L"Z:\\images\\empty.img"].data = "";
+    EXPECT_EQ(sizeDevice("Z:\\images\\empty.img", error), 0);
+    EXPECT_EQ(error, 0);  // empty, not the failed geometry request's code
+    EXPECT_TRUE(fake.openHandles.size() == 1u);  // only `device`'s own handle
+}
+
+TEST(PlatformSeamTest, ExitStatusesAreTheCodePlus403)
+{
+    EXPECT_EQ(exitStatusFor(EXIT_CODE_OK), 0);
+    EXPECT_EQ(exitStatusFor(EXIT_CODE_BAD_OPTION), 404);
+    EXPECT_EQ(exitStatusFor(EXIT_CODE_DISK_NUMBER), 414);
+    EXPECT_EQ(exitStatusFor(EXIT_CODE_BATCH_NO_DEVICE), 425);
+    EXPECT_EQ(exitStatusFor(EXIT_CODE_NOT_ELEVATED), 433);
+}
+
+}  // namespace
