@@ -272,7 +272,8 @@ int main(int argc, char **argv)
     delete totalCalculations;
     totalCalculations = nullptr;
     // The estimate has run to its end; an output that could not be written still fails the run.
+    // The same status rule as exitWith: the run's own failure code first, then the outputs'.
     checkStandardOutput();
-    const int32_t status = runStatus.load();
-    return status != 0 ? status : exitStatusFor(outputFailureCode());
+    const int32_t code = runStatus.load();
+    return exitStatusFor(code != 0 ? code : outputFailureCode());
 }
