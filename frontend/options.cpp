@@ -11,13 +11,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 
 #include "engine/vantrel_engine.h"
 #include "frontend/batch_file.h"
 #include "frontend/log.h"
 #include "frontend/platform.h"
+#include "frontend/reports.h"
 #include "frontend/run_state.h"
 
 namespace po = boost::program_options;
@@ -122,6 +122,40 @@ bool givesNegativeValue(const po::parsed_options &parsed, const char *name)
         }
     }
     return false;
+}
+
+// Creates (or empties) the output file `name` for writing, unless it would write onto one of
+// the run's inputs or a device. Returns null with `error` set to the reason (EPERM when
+// refused).
+std::FILE *createOutputFile(const std::string &name, int &error)
+{
+    if (outputWouldHitInput(name, runInputFiles)) {
+        error = EPERM;
+        return nullptr;
+    }
+    std::FILE *file = createTextFile(name);
+    error = errno;
+    return file;
+}
+
+// Creates the CSV file of -c and hands it to the reports, so that a CSV file that cannot be
+// created ends the run before any device is read. The log file, when there is one, exists by
+// now: any other name of it (a link, another spelling) reaches the same file.
+void createCsvFile(const std::string &name, const std::string &logName)
+{
+    if (!logName.empty() && sameRegularFile(name, logName)) {
+        failStartUp(std::cout, "CSV file (-c) and logfile (--logfile) must not be the same file",
+                    EXIT_CODE_BAD_OPTION);
+    }
+    int error = 0;
+    std::FILE *file = createOutputFile(name, error);
+    if (file == nullptr) {
+        const std::string text = "cannot create csv file" + name;
+        consoleLine(std::cerr, text);
+        queueLogLine(2, text + " - " + std::strerror(error));
+        exitWith(EXIT_CODE_CSV_FILE);
+    }
+    setCsvFile(file);
 }
 
 // Every argument, the program name included, each followed by one blank.
@@ -286,17 +320,13 @@ bool startUp(int argc, char **argv)
 
     const std::string &logName = settings.logfile;
     if (!logName.empty()) {
-        int error = EPERM;
-        bool created = false;
-        if (!outputWouldHitInput(logName, runInputFiles)) {
-            std::ofstream probe(fileName(logName), std::ios::out | std::ios::trunc);
-            created = probe.is_open();
-            error = errno;
-        }
-        if (!created) {
+        int error = 0;
+        std::FILE *probe = createOutputFile(logName, error);
+        if (probe == nullptr) {
             consoleLine(std::cerr, "Cannot create logfile " + logName + " - " + std::strerror(error));
             exitWith(EXIT_CODE_LOG_CREATE);
         }
+        std::fclose(probe);
     }
     if (!logName.empty()) {
         logQueue.setLimit(settings.loglevel);
@@ -372,6 +402,8 @@ bool startUp(int argc, char **argv)
                     EXIT_CODE_THREAD_COUNT);
     }
     if (settings.largeIoErrorThreshold) settings.ioErrorFraction = 0.05;
+    // After every option check: a command line that is refused leaves an existing CSV intact.
+    if (!settings.csvFileName.empty()) createCsvFile(settings.csvFileName, logName);
     platformStartUpDone(vm.count("-x") != 0);
     return true;
 }

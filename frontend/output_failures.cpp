@@ -13,6 +13,7 @@ namespace {
 
 constexpr int kOutputCount = 3;
 std::atomic<bool> failed[kOutputCount];
+std::atomic<bool> standardOutputMissing{false};
 
 const int kFailureCode[kOutputCount] = {EXIT_CODE_REPORT_OUTPUT, EXIT_CODE_CSV_FILE,
                                         EXIT_CODE_LOG_OPEN};
@@ -48,8 +49,17 @@ int outputFailureCode()
     return EXIT_CODE_OK;
 }
 
+void markStandardOutputMissing()
+{
+    standardOutputMissing.store(true);
+}
+
 void writeStandardOutput(const std::string &text)
 {
+    if (standardOutputMissing.load()) {
+        noteOutputFailure(RunOutput::Report, "", EBADF);
+        return;
+    }
     std::cout << text << std::flush;
     // Right after the write errno still holds its error; a later flush no longer knows it.
     if (!std::cout.good()) noteOutputFailure(RunOutput::Report, "", errno != 0 ? errno : EIO);

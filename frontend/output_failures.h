@@ -23,6 +23,11 @@ bool outputFailed(RunOutput output);
 // (EXIT_CODE_CSV_FILE), log (EXIT_CODE_LOG_OPEN). Thread-safe.
 int outputFailureCode();
 
+// Records that the process started without a standard output: from then on each
+// writeStandardOutput writes nothing and records a failure of the report (EBADF). Main
+// thread, before anything is written.
+void markStandardOutputMissing();
+
 // Writes `text` to the standard output stream and flushes it, then checks the stream: a
 // failed write is recorded as a failure of the report with the error of that write. Main
 // thread (or the thread inside exitWith).

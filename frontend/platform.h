@@ -30,6 +30,17 @@ std::filesystem::path fileName(const std::string &name);
 // with errno set on failure. Thread-safe.
 std::FILE *createTextFile(const std::string &name);
 
+// Opens each of the standard descriptors 0, 1 and 2 that is closed on the null device, so that
+// no file opened later takes its number and receives the output meant for that stream. Returns
+// whether standard output was closed. Linux only: on Windows nothing is done and the result is
+// false. Main thread, first thing in main, before anything is opened.
+bool fillClosedStandardStreams();
+
+// Whether `first` and `second` reach one regular file, whatever the names (a hard or symbolic
+// link, another spelling of the path). Names that do not exist, devices and pipes never count
+// as one file. Thread-safe.
+bool sameRegularFile(const std::string &first, const std::string &second);
+
 // One open device of one sampler thread, read-only; never shared or copied.
 class SamplerDevice {
 public:

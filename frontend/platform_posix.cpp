@@ -3,7 +3,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "frontend/device_reader.h"
 #include "frontend/options.h"
@@ -23,6 +26,29 @@ std::filesystem::path fileName(const std::string &name)
 std::FILE *createTextFile(const std::string &name)
 {
     return std::fopen(name.c_str(), "w");
+}
+
+bool fillClosedStandardStreams()
+{
+    bool outputClosed = false;
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        if (fd == STDOUT_FILENO) outputClosed = true;
+        // An open takes the lowest free number: this one, unless a lower one stayed closed.
+        const int nullDevice = ::open("/dev/null", O_RDWR);
+        if (nullDevice >= 0 && nullDevice != fd) {
+            ::dup2(nullDevice, fd);
+            ::close(nullDevice);
+        }
+    }
+    return outputClosed;
+}
+
+bool sameRegularFile(const std::string &first, const std::string &second)
+{
+    struct stat a, b;
+    return ::stat(first.c_str(), &a) == 0 && ::stat(second.c_str(), &b) == 0 && S_ISREG(a.st_mode) &&
+           a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 struct SamplerDevice::Reader {

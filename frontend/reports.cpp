@@ -6,7 +6,6 @@
 #include <cmath>
 #include <iostream>
 
-#include "frontend/platform.h"
 #include "frontend/log.h"
 #include "frontend/output_failures.h"
 #include "frontend/run_state.h"
@@ -90,22 +89,11 @@ void csvNumbers(const ReportFigures &f, std::string (&fields)[9])
     fields[7] = textf("%.3f", f.compressionPct);
 }
 
-// Writes one CSV item, opening the file and writing its header first when needed. After a
-// failed write the file gets no more lines: a later line would follow a gap.
+// Writes one CSV item, the header line first when none has been written. After a failed
+// write the file gets no more lines: a later line would follow a gap.
 void writeCsv(const DeviceResult &row, ReportMode mode, bool marked)
 {
     if (outputFailed(RunOutput::Csv)) return;
-    if (csvFile == nullptr) {
-        // A CSV name that is a device (a slip of -c for -d) must not empty it.
-        if (!outputWouldHitInput(settings.csvFileName, runInputFiles)) {
-            csvFile = createTextFile(settings.csvFileName);
-        }
-        if (csvFile == nullptr) {
-            std::fprintf(stderr, "cannot create csv file%s", settings.csvFileName.c_str());
-            std::fflush(stderr);
-            exitWith(EXIT_CODE_CSV_FILE);
-        }
-    }
     std::string text;
     if (!csvHeaderWritten) {
         text = csvHeader(csvSeparator);
@@ -256,7 +244,7 @@ void printReport(const DeviceResult *row, ReportMode mode)
 
     const bool belowTarget = mode == REPORT_DEVICE && belowSampleTarget(figures);
     bool marked = false;
-    if (!settings.csvFileName.empty() && (settings.config.empty() || mode != REPORT_ROW)) {
+    if (csvFile != nullptr && (settings.config.empty() || mode != REPORT_ROW)) {
         writeCsv(*row, mode, belowTarget);
         marked = belowTarget;
     }
@@ -293,6 +281,11 @@ void printRunHeader(const std::string &path)
                         textf("Device size: %.1f GB\n",
                               static_cast<double>(deviceSizeBytes) / kBytesPerGiB) +
                         "Number of processes: " + std::to_string(settings.threadCount) + "\n");
+}
+
+void setCsvFile(std::FILE *file)
+{
+    csvFile = file;
 }
 
 void closeCsvFile()

@@ -61,17 +61,21 @@ std::string csvDeviceLine(const Calculations &figures, const std::string &name, 
                           const std::string &separator);
 std::string csvTotalLine(const Calculations &totals, int devices, const std::string &separator);
 
-// Writes one report item selected by `mode` to the standard output stream and, with -c, to the
-// CSV file (opened at its first line; a batch run writes no progress rows to it). A record
-// without non-zero samples prints nothing. A batch device below the sample target (belowSampleTarget) is marked
-// "**" and lowers resultCount once. Ends the process through exitWith(7) when the CSV file
-// cannot be created; a CSV line or console text that cannot be written is recorded as that
-// output's failure (noteOutputFailure) and the run goes on. Main thread only.
+// Writes one report item selected by `mode` to the standard output stream and, when a CSV
+// file has been handed over (setCsvFile), to it (its header before its first line; a batch run
+// writes no progress rows to it). A record without non-zero samples prints nothing. A batch
+// device below the sample target (belowSampleTarget) is marked "**" and lowers resultCount
+// once. A CSV line or console text that cannot be written is recorded as that output's
+// failure (noteOutputFailure) and the run goes on. Main thread only.
 void printReport(const DeviceResult *row, ReportMode mode);
 
 // Writes the verbose header for the device at `path` (version, start time, name, size of
 // deviceSizeBytes, thread count) to the standard output stream. Main thread only.
 void printRunHeader(const std::string &path);
+
+// Hands over the CSV file of -c, created at start-up and open for writing; printReport writes
+// its lines and closeCsvFile closes it. Main thread only.
+void setCsvFile(std::FILE *file);
 
 // Closes the CSV file when it is open; a failing close is recorded as the CSV file's failure.
 // Main thread only.

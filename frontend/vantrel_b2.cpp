@@ -171,6 +171,8 @@ void sampleDevice(Calculations *figures, int deviceCount)
 
 int main(int argc, char **argv)
 {
+    // A closed standard stream must not lend its number to the log or the CSV file.
+    if (fillClosedStandardStreams()) markStandardOutputMissing();
     csvSeparator = ",";
     // The arguments as UTF-8 text, whatever form the platform hands them in.
     std::vector<std::string> arguments = commandLineArguments(argc, argv);

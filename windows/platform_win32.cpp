@@ -135,6 +135,19 @@ std::FILE *createTextFile(const std::string &name)
     return _wfopen(widen(name).c_str(), L"w");
 }
 
+// A missing standard handle keeps its descriptor in the C runtime, so no file takes its place.
+bool fillClosedStandardStreams()
+{
+    return false;
+}
+
+bool sameRegularFile(const std::string &first, const std::string &second)
+{
+    BY_HANDLE_FILE_INFORMATION a, b;
+    return targetOf(widen(first), a) == Target::File && targetOf(widen(second), b) == Target::File &&
+           sameFile(a, b);
+}
+
 struct SamplerDevice::Reader {
     DeviceReader device;
 };

@@ -149,6 +149,13 @@ protected:
         settings = saved;
     }
 
+    // -c names the test's file, created as start-up creates it.
+    void useCsvFile()
+    {
+        settings.csvFileName = csvPath;
+        setCsvFile(std::fopen(csvPath.c_str(), "w"));
+    }
+
     // Runs printReport for each item and returns what it printed on the console.
     std::string print(std::initializer_list<std::pair<DeviceResult, ReportMode>> items)
     {
@@ -172,7 +179,7 @@ TEST_F(PrintReport, RegisteredNamesSetTheNameColumn)
 
 TEST_F(PrintReport, SingleDeviceRunWritesEveryRowToTheCsvFile)
 {
-    settings.csvFileName = csvPath;
+    useCsvFile();
     Calculations c = exampleDevice();
     DeviceResult row{&c, "/dev/sdb"};
     const std::string console = print({{row, REPORT_REGISTER}, {row, REPORT_ROW}, {row, REPORT_ROW}});
@@ -184,7 +191,7 @@ TEST_F(PrintReport, SingleDeviceRunWritesEveryRowToTheCsvFile)
 
 TEST_F(PrintReport, BatchRunMarksDevicesBelowTheTargetAndLeavesThemOutOfTheCount)
 {
-    settings.csvFileName = csvPath;
+    useCsvFile();
     settings.config = "devices.txt";
     Calculations full = exampleDevice(), partial = exampleDevice(100), totals = exampleDevice();
     DeviceResult sdb{&full, "/dev/sdb"}, sdc{&partial, "/dev/sdc"}, total{&totals, ""};
@@ -219,7 +226,7 @@ TEST_F(PrintReport, ParagraphForm)
     // With -v the progress paragraphs stand for the device summaries; the CSV file still
     // marks the device, and the count leaves it out.
     settings.verbose = true;
-    settings.csvFileName = csvPath;
+    useCsvFile();
     resultCount = 1;
     EXPECT_EQ(print({{sdc, REPORT_ROW}, {sdc, REPORT_DEVICE}, {total, REPORT_TOTAL}}),
               paragraphDevice(partial, "/dev/sdc") + paragraphTotal(totals, 0));
@@ -228,7 +235,7 @@ TEST_F(PrintReport, ParagraphForm)
 
 TEST_F(PrintReport, RecordWithoutSamplesPrintsNothingAnywhere)
 {
-    settings.csvFileName = csvPath;
+    useCsvFile();
     Calculations empty(0, 0, 0);
     empty.deviceBytes = kGiB;
     EXPECT_EQ(print({{{&empty, "/dev/sdb"}, REPORT_ROW}, {{&empty, ""}, REPORT_TOTAL}}), "");

@@ -32,7 +32,7 @@ test_device_without_figures_says_why() {
     run -s VRT $args -c out.csv
     expect_status 0 "$args"
     expect_text out ""
-    [[ ! -e out.csv ]] || fail "$args: a CSV file without figures: $(cat out.csv)"
+    [[ ! -s out.csv ]] || fail "$args: a CSV file without figures: $(cat out.csv)"
     expect_lines err "Analysis started at: $TS" "$(re "$message")"
     expect_match vantrel.log "^$TS $(re "$message")$" 1
     rm -f out.csv
@@ -128,7 +128,7 @@ test_mean_ratio_over_measured_samples() {
   run -s VRT -d text.img -p 1 -t 1 -c out.csv
   expect_status 0 "-t 1"
   expect_text out ""
-  [[ ! -e out.csv ]] || fail "-t 1 wrote figures: $(cat out.csv)"
+  [[ ! -s out.csv ]] || fail "-t 1 wrote figures: $(cat out.csv)"
   expect_lines err "Analysis started at: $TS" "$(re "${NO_FIGURES}text.img): no sample was measured to its end.")"
 
   # The samples the contexts still hold open at the target do not lower the mean ratio: the
