@@ -38,7 +38,8 @@ std::string usageText(bool esxHost, bool windowsProgram = false);
 int printUsage();
 
 // Runs the whole start-up on the command line: parses it into `settings`, opens the log,
-// checks the settings in order and derives the engine type and block size. Returns true
+// checks the settings in order, derives the engine type and block size, and creates the CSV
+// file of -c (refused when it is the log file under any name). Returns true
 // when the run goes on, false after the usage text (main then returns 1). Every failure
 // ends the process through exitWith. Main thread, once.
 bool startUp(int argc, char **argv);
