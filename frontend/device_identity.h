@@ -17,6 +17,7 @@ struct DeviceIdentity {
     {
         return kind == other.kind && volume == other.volume && index == other.index;
     }
+    bool operator!=(const DeviceIdentity &other) const { return !(*this == other); }
 };
 
 #endif
