@@ -1,8 +1,6 @@
 // POSIX device access: read-only opens, positioned reads and the device's size.
 #include "frontend/device_reader.h"
 
-#include "frontend/block_stack.h"
-
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -10,6 +8,8 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "frontend/block_stack.h"
 
 namespace {
 
