@@ -1,4 +1,4 @@
-// POSIX device access: read-only opens, positioned reads and the device's size.
+// POSIX device access: read-only opens, positioned reads, the device's size and what a name reaches.
 #include "frontend/device_reader.h"
 
 #include <cerrno>
