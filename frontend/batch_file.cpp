@@ -2,6 +2,7 @@
 #include "frontend/batch_file.h"
 
 #include <boost/format.hpp>
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -23,6 +24,25 @@ const char *const kWhitespace = " \t\n\r";
 std::string lineMessage(const char *format, int lineNumber, const std::string &line)
 {
     return (boost::format(format) % lineNumber % line).str();
+}
+
+BatchWarning duplicateWarning(int lineNumber, const std::string &line)
+{
+    return {2, true,
+            lineMessage("batch file duplicate entry error: (line %1%) \"%2%\" is already listed",
+                        lineNumber, line)};
+}
+
+// Sends the warnings to the log: through `record` (timestamped) or queued as they stand.
+void logWarnings(std::vector<BatchWarning> &warnings, const Calculations *record)
+{
+    for (BatchWarning &warning : warnings) {
+        if (warning.timestamped) {
+            record->log(warning.level, std::move(warning.text));
+        } else {
+            queueLogLine(warning.level, std::move(warning.text));
+        }
+    }
 }
 
 // Reports a fatal problem with the file on the standard error stream and in the log, then ends.
@@ -65,9 +85,9 @@ const BatchFileText &batchFileText(const std::string &path)
 
 }  // namespace
 
-std::queue<BatchEntry> parseBatchLines(std::istream &in, std::vector<BatchWarning> *warnings)
+std::queue<ListedEntry> parseBatchLines(std::istream &in, std::vector<BatchWarning> *warnings)
 {
-    std::queue<BatchEntry> entries;
+    std::queue<ListedEntry> entries;
     std::set<std::string> accepted;
     std::string asRead;
     int lineNumber = 0;
@@ -77,7 +97,9 @@ std::queue<BatchEntry> parseBatchLines(std::istream &in, std::vector<BatchWarnin
         if (first == std::string::npos || asRead[first] == '#') continue;
         const std::string line = asRead.substr(first);
 
-        BatchEntry entry;
+        ListedEntry entry;
+        entry.lineNumber = lineNumber;
+        entry.line = asRead;
         const size_t open = line.find('[');
         const size_t close = line.find(']');
         if (open != std::string::npos && close != std::string::npos && open < close) {
@@ -108,14 +130,31 @@ std::queue<BatchEntry> parseBatchLines(std::istream &in, std::vector<BatchWarnin
         }
 
         if (!accepted.insert(entry.text).second) {
-            warnings->push_back(
-                {2, true, lineMessage("batch file duplicate entry error: (line %1%) \"%2%\" is already listed",
-                                      lineNumber, asRead)});
+            warnings->push_back(duplicateWarning(lineNumber, asRead));
             continue;
         }
-        entries.push(entry);
+        entries.push(std::move(entry));
     }
     return entries;
+}
+
+void dropSameDevices(std::queue<ListedEntry> &entries, const IdentityOf &identityOf,
+                     std::vector<BatchWarning> *warnings)
+{
+    std::queue<ListedEntry> kept;
+    std::vector<DeviceIdentity> listed;
+    for (; !entries.empty(); entries.pop()) {
+        ListedEntry &entry = entries.front();
+        if (const std::optional<DeviceIdentity> identity = identityOf(entry.text)) {
+            if (std::find(listed.begin(), listed.end(), *identity) != listed.end()) {
+                warnings->push_back(duplicateWarning(entry.lineNumber, entry.line));
+                continue;
+            }
+            listed.push_back(*identity);
+        }
+        kept.push(std::move(entry));
+    }
+    entries = std::move(kept);
 }
 
 std::vector<std::string> batchDevicePaths(const std::string &path)
@@ -125,15 +164,16 @@ std::vector<std::string> batchDevicePaths(const std::string &path)
     if (!file.opened) return devices;
     std::istringstream lines(file.text);
     std::vector<BatchWarning> ignored;
-    for (std::queue<BatchEntry> entries = parseBatchLines(lines, &ignored); !entries.empty();
+    for (std::queue<ListedEntry> entries = parseBatchLines(lines, &ignored); !entries.empty();
          entries.pop()) {
-        if (entries.front().kind == 'D') devices.push_back(entries.front().text);
+        const ListedEntry &entry = entries.front();
+        if (entry.kind == 'D' || kNumberEntryTextIsPath) devices.push_back(entry.text);
     }
     return devices;
 }
 
-std::unique_ptr<std::queue<BatchEntry>> parseBatchFile(const std::string &path,
-                                                      const Calculations *record)
+std::unique_ptr<std::queue<ListedEntry>> parseBatchFile(const std::string &path,
+                                                       const Calculations *record)
 {
     const BatchFileText &file = batchFileText(path);
     if (!file.opened) {
@@ -146,13 +186,14 @@ std::unique_ptr<std::queue<BatchEntry>> parseBatchFile(const std::string &path,
 
     std::istringstream lines(file.text);
     std::vector<BatchWarning> warnings;
-    auto entries = std::make_unique<std::queue<BatchEntry>>(parseBatchLines(lines, &warnings));
-    for (BatchWarning &warning : warnings) {
-        if (warning.timestamped) {
-            record->log(warning.level, std::move(warning.text));
-        } else {
-            queueLogLine(warning.level, std::move(warning.text));
-        }
-    }
+    auto entries = std::make_unique<std::queue<ListedEntry>>(parseBatchLines(lines, &warnings));
+    logWarnings(warnings, record);
     return entries;
+}
+
+void dropBatchDuplicates(std::queue<ListedEntry> &entries, const Calculations *record)
+{
+    std::vector<BatchWarning> warnings;
+    dropSameDevices(entries, identifyDevice, &warnings);
+    logWarnings(warnings, record);
 }

@@ -1,4 +1,4 @@
-// POSIX device access: read-only opens, positioned reads and the device's size.
+// POSIX device access: read-only opens, positioned reads, the device's size and what a name reaches.
 #include "frontend/device_reader.h"
 
 #include <cerrno>
@@ -8,6 +8,8 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "frontend/block_stack.h"
 
 namespace {
 
@@ -38,6 +40,26 @@ int openSampleable(const std::string &path)
         return -1;
     }
     return fd;
+}
+
+bool sameFile(const struct stat &a, const struct stat &b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Whether writing the file `target` would change what the run reads from `input`: the same
+// file, or a file behind the block device `input` (a loop device's backing file).
+bool inputReadsFile(const std::string &input, const struct stat &target)
+{
+    struct stat info;
+    if (input.empty() || ::stat(input.c_str(), &info) != 0) return false;
+    if (sameFile(info, target)) return true;
+    if (!S_ISBLK(info.st_mode)) return false;
+    for (const std::string &file : filesBehindBlockDevice(info.st_rdev)) {
+        struct stat backing;
+        if (::stat(file.c_str(), &backing) == 0 && sameFile(backing, target)) return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -113,11 +135,27 @@ bool writingWouldHitDevice(const std::string &path, const std::vector<std::strin
     if (path.empty() || ::stat(path.c_str(), &target) != 0) return false;
     if (S_ISBLK(target.st_mode)) return true;
     for (const std::string &input : inputFiles) {
-        struct stat info;
-        if (!input.empty() && ::stat(input.c_str(), &info) == 0 &&
-            info.st_dev == target.st_dev && info.st_ino == target.st_ino) {
-            return true;
-        }
+        if (inputReadsFile(input, target)) return true;
     }
     return false;
+}
+
+std::optional<DeviceIdentity> deviceIdentity(const std::string &path)
+{
+    const int fd = openSampleable(path);
+    if (fd < 0) return std::nullopt;
+    struct stat info;
+    const bool known = ::fstat(fd, &info) == 0;
+    ::close(fd);
+    if (!known) return std::nullopt;
+    if (S_ISBLK(info.st_mode)) {
+        // A loop device over a whole image reads what the image itself holds.
+        struct stat file;
+        const std::string backing = wholeFileOfLoop(info.st_rdev);
+        if (backing.empty() || ::stat(backing.c_str(), &file) != 0 || !S_ISREG(file.st_mode)) {
+            return DeviceIdentity{DeviceIdentity::Device, uint64_t(info.st_rdev), 0};
+        }
+        info = file;
+    }
+    return DeviceIdentity{DeviceIdentity::File, uint64_t(info.st_dev), uint64_t(info.st_ino)};
 }

@@ -3,8 +3,11 @@
 #define VANTREL_FRONTEND_DEVICE_READER_H
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "frontend/device_identity.h"
 
 // One open device, owned by one thread; never shared or copied. The device is only ever
 // opened read-only.
@@ -39,9 +42,17 @@ private:
 
 // Whether creating or emptying a file at `path` would write onto a device or an input of the
 // run: `path` names a block device, or the same file (same device and inode, whatever the
-// name) as one of `inputFiles` (an image under analysis, the batch file). A path that does
-// not exist yet is safe. Thread-safe.
+// name) as one of `inputFiles` (an image under analysis, the batch file) or as a file behind
+// one of them (the backing file of a loop device, also under a partition or a device-mapper
+// volume). A path that does not exist yet is safe; a file on a file system mounted from an
+// input device is not behind it. Thread-safe.
 bool writingWouldHitDevice(const std::string &path, const std::vector<std::string> &inputFiles);
+
+// The identity of what `path` reaches when it opens for sampling: a regular file's device and
+// inode; a block device's number, or for a loop device that shows a whole file (no offset, no
+// size limit) that file's identity. None when `path` does not open as DeviceReader would open
+// it. Thread-safe.
+std::optional<DeviceIdentity> deviceIdentity(const std::string &path);
 
 // The size in bytes of the device or image file at `path`, or -1 with errno set to the
 // reason: the open's error; EISDIR or ENOTBLK when `path` is neither a block device nor a

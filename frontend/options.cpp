@@ -89,7 +89,8 @@ void declareOptions(po::options_description &mainGroup, po::options_description 
         ("pos,S", po::value<int64_t>(&s.pos), "position to test");
 }
 
-// The run's devices (-d, or the devices of the batch file) and its batch file.
+// The names the run reads: the -d device, or every device the batch file names (a disk-number
+// entry too, where its text is read as a path), and the batch file itself.
 std::vector<std::string> inputFilesOfRun()
 {
     if (settings.config.empty()) return {settings.devicePath};

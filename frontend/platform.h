@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <queue>
 #include <string>
 #include <vector>
@@ -13,10 +14,15 @@
 #include <boost/program_options/options_description.hpp>
 
 #include "frontend/batch_file.h"
+#include "frontend/device_identity.h"
 
 // Added to a non-zero failure code to give the process exit status (3 on Linux, 403 on
 // Windows).
 extern const int kExitStatusOffset;
+
+// Whether the device loop reads a disk-number entry's text as a device path: true on Linux,
+// which has no disk numbers; false on Windows, which reads the numbered disk instead.
+extern const bool kNumberEntryTextIsPath;
 
 // The run's arguments as UTF-8 text, the program name first. Linux: `argv` as given. Windows:
 // the wide command line of the process, converted (argc and argv are not used). Main thread.
@@ -79,6 +85,12 @@ int64_t sizeDevice(const std::string &path, int &error);
 // that does not exist yet is safe. Thread-safe.
 bool outputWouldHitInput(const std::string &path, const std::vector<std::string> &inputFiles);
 
+// What the device name `path` (UTF-8) reaches, for finding one device under several names:
+// Linux a file's device and inode or a block device's number (a loop device over a whole file
+// counts as that file); Windows a file's volume serial number and file index or a disk's
+// number. None when `path` cannot be opened. Thread-safe.
+std::optional<DeviceIdentity> identifyDevice(const std::string &path);
+
 // The name under which the reports show the device `devicePath`: the path itself on Linux; on
 // Windows its display name (a device interface path's instance identifier) cut to 8-bit
 // characters. Pure.
@@ -102,7 +114,7 @@ void platformStartUpDone(bool maximize);
 // The steps before the first device, after the logger thread has started (Windows: the disk
 // list, the -l listing, the disk numbers of `batch` and of -n resolved; the resolved disks are
 // added to runInputFiles). May end the run through exitWith. Main thread.
-void platformBeforeDevices(bool batchRun, std::queue<BatchEntry> &batch);
+void platformBeforeDevices(bool batchRun, std::queue<ListedEntry> &batch);
 
 // The step before each device is sized (Windows: the administrator check, which logs its line
 // and ends the run with code 30 when the process is not elevated). Main thread.

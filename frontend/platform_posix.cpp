@@ -12,6 +12,7 @@
 #include "frontend/options.h"
 
 const int kExitStatusOffset = 3;
+const bool kNumberEntryTextIsPath = true;
 
 std::vector<std::string> commandLineArguments(int argc, char **argv)
 {
@@ -93,6 +94,11 @@ bool outputWouldHitInput(const std::string &path, const std::vector<std::string>
     return writingWouldHitDevice(path, inputFiles);
 }
 
+std::optional<DeviceIdentity> identifyDevice(const std::string &path)
+{
+    return deviceIdentity(path);
+}
+
 std::string reportName(const std::string &devicePath)
 {
     return devicePath;
@@ -112,6 +118,6 @@ void declarePlatformOptions(boost::program_options::options_description &) {}
 
 void platformStartUpDone(bool) {}
 
-void platformBeforeDevices(bool, std::queue<BatchEntry> &) {}
+void platformBeforeDevices(bool, std::queue<ListedEntry> &) {}
 
 void platformBeforeSizing() {}

@@ -182,12 +182,12 @@ int main(int argc, char **argv)
     if (!startUp(int(arguments.size()), argumentPointers.data())) return 1;
 
     const bool batchRun = !settings.config.empty();
-    std::unique_ptr<std::queue<BatchEntry>> batch;
+    std::unique_ptr<std::queue<ListedEntry>> batch;
     if (batchRun) {
         batch = parseBatchFile(settings.config, totalCalculations);
         if (!batch || batch->empty()) exitWith(EXIT_CODE_BATCH_NO_DEVICE);
     } else {
-        batch = std::make_unique<std::queue<BatchEntry>>();
+        batch = std::make_unique<std::queue<ListedEntry>>();
     }
 
     auto *runCalculations = new Calculations(0, 0, 0);
@@ -196,6 +196,8 @@ int main(int argc, char **argv)
         sleepMs(kSettleMs);
     }
     platformBeforeDevices(batchRun, *batch);
+    // One device under several names is sampled once: disk numbers are resolved by now.
+    if (batchRun) dropBatchDuplicates(*batch, totalCalculations);
 
     std::queue<std::unique_ptr<DeviceResult>> keptResults;
     int deviceCount = 0;

@@ -13,6 +13,7 @@
 
 #include <windows.h>
 #include <shellapi.h>
+#include <winioctl.h>
 
 #include "frontend/log.h"
 #include "frontend/options.h"
@@ -26,6 +27,7 @@
 namespace po = boost::program_options;
 
 const int kExitStatusOffset = 403;
+const bool kNumberEntryTextIsPath = false;
 
 namespace {
 
@@ -86,27 +88,29 @@ bool sameFile(const BY_HANDLE_FILE_INFORMATION &a, const BY_HANDLE_FILE_INFORMAT
            a.nFileIndexLow == b.nFileIndexLow;
 }
 
-// A batch entry with a wide text, as the disk-number resolution takes it.
+// A batch entry with a wide text, as the disk-number resolution takes it, and its line.
 struct WideEntry {
     char kind;
     int32_t number;
     std::wstring text;
+    int lineNumber;
+    std::string line;
 };
 
 // The batch's disk numbers resolved to the disks' paths; ends the run with code 22 when no
 // entry is left.
-void resolveBatch(std::queue<BatchEntry> &batch)
+void resolveBatch(std::queue<ListedEntry> &batch)
 {
     std::queue<WideEntry> wide;
     for (; !batch.empty(); batch.pop()) {
-        const BatchEntry &entry = batch.front();
-        wide.push(WideEntry{entry.kind, entry.number, widen(entry.text)});
+        const ListedEntry &entry = batch.front();
+        wide.push(WideEntry{entry.kind, entry.number, widen(entry.text), entry.lineNumber, entry.line});
     }
     const bool left = resolveBatchDisks(wide, runDisks,
                                         [](const std::string &text) { totalCalculations->log(2, text); });
     for (; !wide.empty(); wide.pop()) {
         const WideEntry &entry = wide.front();
-        batch.push(BatchEntry{entry.kind, entry.number, utf8(entry.text)});
+        batch.push(ListedEntry{{entry.kind, entry.number, utf8(entry.text)}, entry.lineNumber, entry.line});
         if (entry.kind == 'N') runInputFiles.push_back(batch.back().text);
     }
     if (!left) exitWith(EXIT_CODE_BATCH_NO_DEVICE);
@@ -218,6 +222,31 @@ bool outputWouldHitInput(const std::string &path, const std::vector<std::string>
     return false;
 }
 
+std::optional<DeviceIdentity> identifyDevice(const std::string &path)
+{
+    const Win32Calls &w = win32();
+    // A query-only handle: a disk opens without administrator rights, a folder does not open.
+    const HANDLE handle = w.createFileW(widen(path).c_str(), 0,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
+    std::optional<DeviceIdentity> identity;
+    BY_HANDLE_FILE_INFORMATION file;
+    STORAGE_DEVICE_NUMBER disk = {};
+    DWORD returned = 0;
+    if (w.getFileInformationByHandle(handle, &file) && (file.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) == 0) {
+        const uint64_t index = (uint64_t(file.nFileIndexHigh) << 32) | file.nFileIndexLow;
+        identity = DeviceIdentity{DeviceIdentity::File, file.dwVolumeSerialNumber, index};
+    } else if (w.deviceIoControl(handle, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &disk, sizeof disk,
+                                 &returned, nullptr)) {
+        // A disk under its interface path and as \\.\PhysicalDriveN: one device type and number.
+        const uint64_t number = (uint64_t(disk.DeviceType) << 32) | disk.DeviceNumber;
+        identity = DeviceIdentity{DeviceIdentity::Device, number, disk.PartitionNumber};
+    }
+    w.closeHandle(handle);
+    return identity;
+}
+
 std::string reportName(const std::string &devicePath)
 {
     return narrowName(displayName(widen(devicePath)));
@@ -246,7 +275,7 @@ void platformStartUpDone(bool maximize)
     if (maximize) maximizeConsole();
 }
 
-void platformBeforeDevices(bool batchRun, std::queue<BatchEntry> &batch)
+void platformBeforeDevices(bool batchRun, std::queue<ListedEntry> &batch)
 {
     std::optional<DiskMap> disks = listDisks(std::wcerr);
     if (!disks) exitWith(EXIT_CODE_BAD_OPTION);

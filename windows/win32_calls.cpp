@@ -11,6 +11,7 @@ const Win32Calls realCalls = {
     &CloseHandle,
     &DeviceIoControl,
     &GetLastError,
+    &GetFileInformationByHandle,
     &SetupDiGetClassDevsW,
     &SetupDiEnumDeviceInfo,
     &SetupDiEnumDeviceInterfaces,

@@ -20,7 +20,7 @@ Parsed parse(const std::string &text)
 {
     std::istringstream in(text);
     Parsed parsed;
-    std::queue<BatchEntry> queue = parseBatchLines(in, &parsed.warnings);
+    std::queue<ListedEntry> queue = parseBatchLines(in, &parsed.warnings);
     for (; !queue.empty(); queue.pop()) parsed.entries.push_back(queue.front());
     return parsed;
 }

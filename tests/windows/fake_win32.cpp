@@ -157,6 +157,20 @@ DWORD WINAPI fakeGetLastError()
     return fake->lastError;
 }
 
+BOOL WINAPI fakeGetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info)
+{
+    FakeFile *file = fileOf(handle);
+    if (file == nullptr) return fail(ERROR_INVALID_HANDLE);
+    if (!file->fileIndex) return fail(ERROR_INVALID_FUNCTION);
+    *info = {};
+    info->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
+    info->dwVolumeSerialNumber = file->volumeSerial;
+    info->nFileIndexHigh = DWORD(*file->fileIndex >> 32);
+    info->nFileIndexLow = DWORD(*file->fileIndex);
+    fake->lastError = 0;
+    return TRUE;
+}
+
 HDEVINFO WINAPI fakeSetupDiGetClassDevsW(const GUID *guid, PCWSTR enumerator, HWND window, DWORD flags)
 {
     check(guid != nullptr && IsEqualGUID(*guid, diskClass) && enumerator == nullptr && window == nullptr &&
@@ -303,6 +317,7 @@ FakeWin32::FakeWin32() : calls_(), override_(calls_)
         fakeCloseHandle,
         fakeDeviceIoControl,
         fakeGetLastError,
+        fakeGetFileInformationByHandle,
         fakeSetupDiGetClassDevsW,
         fakeSetupDiEnumDeviceInfo,
         fakeSetupDiEnumDeviceInterfaces,

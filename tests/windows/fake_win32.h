@@ -17,6 +17,8 @@ struct FakeFile {
     std::string data;                      // the bytes read, and the size of a regular file
     std::optional<int64_t> diskSize;       // set: a disk, answering the geometry request
     std::optional<DWORD> deviceNumber;     // set: answers IOCTL_STORAGE_GET_DEVICE_NUMBER
+    std::optional<uint64_t> fileIndex;     // set: a file, answering GetFileInformationByHandle
+    DWORD volumeSerial = 0;                // with fileIndex: the file's volume serial number
     DWORD openError = 0;                   // non-zero: CreateFileW fails with this code
     bool handleDespiteError = false;       // with openError: a valid handle all the same
     bool invalidWithoutCode = false;       // CreateFileW gives no handle and no code

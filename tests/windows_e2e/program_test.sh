@@ -237,4 +237,32 @@ test_outputs_never_over_inputs() {
   expect_status 412 "log over the image"
 }
 
+# One image under several names in a batch file (its \\?\ path, the / and \ spellings Wine
+# takes on drive Z:, a hard link, a symbolic link, a ./ spelling and a \\.\ path) is sampled
+# once: each later name is a duplicate of its line. Two names of a missing file are compared by
+# their text only and both skipped as unsizable.
+test_batch_names_of_one_file_sampled_once() {
+  make_mixed_image one.img
+  ln one.img hard.img
+  ln -s one.img soft.img
+  local lines=("\\\\?\\$(winpath one.img)" "$work/one.img" "${work//\//\\}\\hard.img"
+               "\\\\?\\$(winpath .)\\soft.img" "$work/./one.img" "\\\\.\\$(winpath one.img)"
+               "$work/missing.img" "\\$work/missing.img")
+  printf '%s\n' "${lines[@]}" > batch.txt
+  winrun -s VRT --config "$(winpath batch.txt)" -p 1 -t 20 -Q 3 -c "$(winpath run.csv)" --logfile "$(winpath run.log)"
+  expect_status 0 "one image under several names"
+  tr -d '\r' < run.log > run.log.txt
+  local i
+  for i in 1 2 3 4 5; do
+    expect_match run.log.txt "^$TS $(re "batch file duplicate entry error: (line $((i + 1))) \"${lines[i]}\" is already listed")$" 1
+  done
+  expect_occurrences run.log.txt "duplicate entry error" 5
+  expect_match run.log.txt "^Summarize device " 1
+  expect_line run.log.txt "Summarize device ${lines[0]}:"
+  expect_line run.log.txt "Summarize total 1 devices"
+  expect_match err "^Can't evaluate .*missing\.img size, skipping$" 2
+  tr -d '\r' < run.csv > run.csv.txt
+  expect_match run.csv.txt "^Total,1 Device," 1
+}
+
 run_named_test "$@"

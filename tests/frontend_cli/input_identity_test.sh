@@ -1,0 +1,133 @@
+#!/usr/bin/env bash
+# Black-box tests: the devices a run reads are known by what their names reach. The log and CSV
+# files are never created over a device of the run, however it was named (a disk-number entry
+# of the batch file read as a path, the file behind a loop device), and a batch that names one
+# device several times (links, other spellings, a loop device over the image) samples it once.
+#   usage: input_identity_test.sh <test name>
+set -uo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/cli_lib.sh"
+
+loops=()
+trap 'for loop in "${loops[@]}"; do losetup -d "$loop"; done; rm -rf "$work"' EXIT
+
+# attach_loop variable file [losetup options...]: attaches the file read-only to a free loop
+# device and puts the device's name into the variable; detached when the test ends. Fails where
+# no loop device can be attached.
+attach_loop() {
+  local name
+  name=$(losetup -r "${@:3}" -f --show "$2" 2> /dev/null) || return 1
+  loops+=("$name")
+  printf -v "$1" '%s' "$name"
+}
+
+# require_loop file: attaches the file to a loop device (its name in $loop), or skips the test
+# with the reason.
+require_loop() {
+  if ! attach_loop loop "$1"; then
+    echo "skipped: no loop device can be attached here (losetup -r -f --show failed)" >&2
+    exit 77
+  fi
+}
+
+# check_refusals cases...: each case "options|expected status|stderr's last line" runs with the
+# batch file b.txt unless the options name another device, and must leave the image files as
+# they were (run checks that) and give the status and message.
+check_refusals() {
+  local entry options code message
+  for entry; do
+    IFS='|' read -r options code message <<< "$entry"
+    # shellcheck disable=SC2086
+    run -s VRT -p 1 -t 20 $options
+    expect_status "$code" "$options"
+    [[ "$(cat err)" == *"$message" ]] || fail "$options: stderr $(cat err)"
+  done
+}
+
+# A disk-number entry is read as a path on Linux ([0] samples ./0): ./0 is one of the run's
+# inputs, so neither output may empty it.
+test_outputs_never_over_number_entries() {
+  make_image 0.img 16
+  put 0.img 0 64 text
+  ln 0.img 0
+  echo '[0]' > b.txt
+  check_refusals \
+    "--config b.txt --logfile 0|12|Cannot create logfile 0 - Operation not permitted" \
+    "--config b.txt --logfile run.log -c 0|10|cannot create csv file0"
+  [[ $(stat -c %s 0) == $((16 << 20)) ]] || fail "./0 is now $(stat -c %s 0) bytes"
+}
+
+# The file behind a loop device holds what the run reads from the device: the outputs may not
+# land on it, whether the loop device comes from -d or from the batch file. A log file on the
+# file system of the system disk sampled stays allowed.
+test_outputs_never_over_loop_backing_files() {
+  make_image v.img 16
+  put v.img 0 64 text
+  require_loop v.img
+  echo "$loop" > b.txt
+  check_refusals \
+    "-d $loop --logfile v.img|12|Cannot create logfile v.img - Operation not permitted" \
+    "-d $loop --logfile run.log -c v.img|10|cannot create csv filev.img" \
+    "--config b.txt --logfile v.img|12|Cannot create logfile v.img - Operation not permitted"
+  [[ $(stat -c %s v.img) == $((16 << 20)) ]] || fail "v.img is now $(stat -c %s v.img) bytes"
+
+  # The device holding the work folder's file system, when it is a block device this test may
+  # read.
+  local number disk
+  number=$(stat -c '%Hd:%Ld' "$work")
+  disk=/dev/$(sed -n 's/^DEVNAME=//p' "/sys/dev/block/$number/uevent" 2> /dev/null)
+  if [[ -b $disk ]] && head -c 512 "$disk" > /dev/null 2>&1; then
+    run -s VRT -p 1 -t 20 -d "$disk" --logfile "$work/system.log"
+    expect_status 0 "a log on the file system of $disk"
+    expect_line system.log "Finished vantrel"
+  else
+    echo "note: the work folder's file system has no block device that can be read; that case is not run" >&2
+  fi
+}
+
+# One image under five names (the path, a symbolic link, a hard link, ./ and // spellings) and
+# as the disk-number entry [0] (the file ./0, another hard link) is sampled once; each later
+# name is reported as a duplicate of its line. A name that cannot be opened is compared by its
+# text only: both spellings of a missing file stay and are skipped as unsizable.
+test_batch_names_of_one_device_sampled_once() {
+  make_image one.img 16
+  put one.img 0 64 text
+  ln -s one.img soft
+  ln one.img hard
+  ln one.img 0
+  local lines=("$work/one.img" "$work/soft" "$work/hard" "$work/./one.img" "/$work/one.img" "[0]"
+               "$work/missing" "/$work/missing")
+  printf '%s\n' "${lines[@]}" > b.txt
+  run -s VRT --config b.txt -p 1 -t 20 -Q 3 -c run.csv
+  expect_status 0 "batch of one image"
+  local i
+  for i in 1 2 3 4 5; do
+    expect_match vantrel.log "^$TS $(re "batch file duplicate entry error: (line $((i + 1))) \"${lines[i]}\" is already listed")$" 1
+  done
+  expect_occurrences vantrel.log "duplicate entry error" 5
+  expect_match vantrel.log "^Summarize device " 1
+  expect_line vantrel.log "Summarize device $work/one.img:"
+  expect_line vantrel.log "Summarize total 1 devices"
+  expect_match err "^Can't evaluate .*missing size, skipping$" 2
+  expect_match run.csv "^Total,1 Device," 1
+  expect_match out "^Total +\\|1 Device +\\|" 1
+}
+
+# A loop device that shows the whole image reads what the image holds: listed with the image it
+# is a duplicate. A loop device over a part of the image (an offset) is another device.
+test_loop_device_and_its_image_sampled_once() {
+  make_image one.img 16
+  put one.img 0 64 text
+  require_loop one.img
+  local part
+  attach_loop part one.img -o 1048576 || fail "a second loop device could not be attached"
+  printf '%s\n' "$work/one.img" "$loop" "$part" > b.txt
+  run -s VRT --config b.txt -p 1 -t 20 -Q 3
+  expect_status 0 "image and loop devices"
+  expect_match vantrel.log "^$TS $(re "batch file duplicate entry error: (line 2) \"$loop\" is already listed")$" 1
+  expect_occurrences vantrel.log "duplicate entry error" 1
+  expect_line vantrel.log "Summarize device $work/one.img:"
+  expect_line vantrel.log "Summarize device $part:"
+  expect_line vantrel.log "Summarize total 2 devices"
+}
+
+run_named_test "$@"
