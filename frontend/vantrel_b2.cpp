@@ -194,11 +194,12 @@ void keepResult(const Calculations &figures, const std::string &name, RunResults
     results.kept.push(std::make_unique<DeviceResult>(DeviceResult{new Calculations(figures), name}));
 }
 
-// A batch's final summaries: each kept device's summary on the console, in the CSV file and the
-// log, then the totals, whose device count is that of the devices they cover. Frees the kept
-// results. The logger thread must be stopped.
+// A batch's final summaries, under a fresh table header: each kept device's summary on the
+// console, in the CSV file and the log, then the totals, whose device count is that of the
+// devices they cover. Frees the kept results. The logger thread must be stopped.
 void reportBatchResults(RunResults &results)
 {
+    reportHeaderShown = false;
     resultCount = results.totalled;
     while (!results.kept.empty()) {
         std::unique_ptr<DeviceResult> kept = std::move(results.kept.front());
@@ -222,7 +223,6 @@ void reportBatchResults(RunResults &results)
 {
     if (batchRun && code == EXIT_CODE_IO_ERRORS && deviceCount > 0) {
         stopLoggerThread();
-        reportHeaderShown = false;
         reportBatchResults(results);
     }
     exitWith(code);
@@ -298,10 +298,10 @@ int main(int argc, char **argv)
     } while (!batch->empty());
 
     stopLoggerThread();
-    reportHeaderShown = false;
     if (batchRun) {
         reportBatchResults(results);
     } else {
+        reportHeaderShown = false;
         DeviceResult row{runCalculations, deviceName};
         if (!settings.verbose && hasMeasuredSamples(*runCalculations)) printReport(&row, REPORT_ROW);
         writeRunEnd(runCalculations);
