@@ -57,12 +57,12 @@ std::string tableNumbers(const ReportFigures &f)
                  f.compressedGB, f.savingsGB, f.savingsPct, f.thinPct, f.shownCompressionPct);
 }
 
-// One CSV field: as it is, or, when it holds the separator or a double quote, in double quotes
-// with each inner double quote doubled, so that it stays one field.
+// One CSV field: as it is, or, when it holds the separator, a double quote or a line break, in
+// double quotes with each inner double quote doubled, so that it stays one field of one row.
 std::string csvField(const std::string &text, const std::string &separator)
 {
     const bool holdsSeparator = !separator.empty() && text.find(separator) != std::string::npos;
-    if (!holdsSeparator && text.find('"') == std::string::npos) return text;
+    if (!holdsSeparator && text.find_first_of("\"\n\r") == std::string::npos) return text;
     std::string quoted = "\"";
     for (char c : text) {
         if (c == '"') quoted += '"';
@@ -243,10 +243,8 @@ void printReport(const DeviceResult *row, ReportMode mode)
     if (figures.nonZeroBlocks < 1) return;
 
     const bool belowTarget = mode == REPORT_DEVICE && belowSampleTarget(figures);
-    bool marked = false;
     if (csvFile != nullptr && (settings.config.empty() || mode != REPORT_ROW)) {
         writeCsv(*row, mode, belowTarget);
-        marked = belowTarget;
     }
 
     std::string text;
@@ -265,13 +263,9 @@ void printReport(const DeviceResult *row, ReportMode mode)
             text += tableTotalRow(figures, resultCount, nameColumnWidth);
         } else {
             text += tableDeviceRow(figures, row->name, belowTarget, nameColumnWidth);
-            marked = marked || belowTarget;
         }
     }
     writeStandardOutput(text);
-
-    // A device left out of the totals is left out of their device count, once.
-    if (marked) resultCount--;
 }
 
 void printRunHeader(const std::string &path)

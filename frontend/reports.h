@@ -27,8 +27,8 @@ extern int nameColumnWidth;       // longest registered name less 6, at least 0
 extern bool reportHeaderShown;    // the table header has been printed (the main road clears it)
 extern bool csvHeaderWritten;     // the CSV header line has been written
 extern std::string csvSeparator;  // CSV field separator, "," unless the main road sets another
-extern int resultCount;           // device count of the totals; set by the main road before the
-                                  // final summaries, lowered by devices below the sample target
+extern int resultCount;           // device count of the totals: the devices they cover, set by
+                                  // the main road before the final summaries
 
 // The numbers one report line shows, derived from a record: size is deviceBytes in GiB,
 // savings = size - compressedGB. Pure, thread-safe.
@@ -47,8 +47,8 @@ ReportFigures reportFigures(const Calculations &figures);
 // The report pieces as text; `width` is the name column's nameColumnWidth (the column is
 // width + 7 characters), `devices` the count the totals show, `marked` adds "**" after a
 // device's sample count. Each returns whole lines ending in a newline; a CSV field that holds
-// the separator or a double quote is written in double quotes, each inner one doubled. Pure,
-// thread-safe.
+// the separator, a double quote, a newline or a carriage return is written in double quotes,
+// each inner double quote doubled. Pure, thread-safe.
 std::string tableHeader(int width);     // empty line, two heading lines, separator
 std::string tableSeparator(int width);  // the dashed line
 std::string tableDeviceRow(const Calculations &figures, const std::string &name, bool marked,
@@ -64,9 +64,10 @@ std::string csvTotalLine(const Calculations &totals, int devices, const std::str
 // Writes one report item selected by `mode` to the standard output stream and, when a CSV
 // file has been handed over (setCsvFile), to it (its header before its first line; a batch run
 // writes no progress rows to it). A record without non-zero samples prints nothing. A batch
-// device below the sample target (belowSampleTarget) is marked "**" and lowers resultCount
-// once. A CSV line or console text that cannot be written is recorded as that output's
-// failure (noteOutputFailure) and the run goes on. Main thread only.
+// device below the sample target (belowSampleTarget) is marked "**" in the table and the CSV
+// file; the totals show resultCount as their device count. A CSV line or console text that
+// cannot be written is recorded as that output's failure (noteOutputFailure) and the run goes
+// on. Main thread only.
 void printReport(const DeviceResult *row, ReportMode mode);
 
 // Writes the verbose header for the device at `path` (version, start time, name, size of

@@ -48,6 +48,15 @@ void leave(threadWorkData *record, bool deviceDone)
     monitorWake.notify();
 }
 
+// A sampler thread's way out when the run fails on it (runStatus already holds the code): a
+// stop request makes every other sampler thread end too, and the main thread, woken through
+// the finished flag, ends the run once they all have.
+void leaveFailing(threadWorkData *record)
+{
+    pushStopRequest();
+    leave(record, false);
+}
+
 } // namespace
 
 int32_t VANTREL_CALL onReadRequest(uint32_t, uint64_t sector, uint32_t sectorCount, uint32_t context)
@@ -130,10 +139,14 @@ void samplerThread(threadWorkData *record, const char *name, Calculations *)
     SamplerDevice reader;
     if (!reader.open(name)) {
         consoleAndLog(std::cerr, std::string("Error opening : ") + name + " - " + deviceErrorText(reader.error()));
-        ioErrorCheck(record);
-        // A device that cannot be opened is never a success: without an I/O-error abort the
-        // run ends as a device that cannot be read.
-        exitWith(runStatus.load() != 0 ? runStatus.load() : int(EXIT_CODE_DEVICE_SIZE));
+        // A device that cannot be opened is never a success: without an I/O-error abort (or
+        // another thread's failure) the run ends as a device that cannot be read.
+        if (ioErrorCheck(record) != 0) {
+            int32_t noFailure = 0;
+            runStatus.compare_exchange_strong(noFailure, EXIT_CODE_DEVICE_SIZE);
+        }
+        leaveFailing(record);
+        return;
     }
 
     const size_t bufferBytes = size_t(settings.inblockSize);
@@ -165,7 +178,8 @@ void samplerThread(threadWorkData *record, const char *name, Calculations *)
             if (readError == 0) {
                 consoleAndLog(std::cerr, "Error reading : " + std::to_string(request->offset) + " - " +
                               deviceErrorText(reader.error()));
-                exitWith(runStatus.load());
+                leaveFailing(record);
+                return;
             }
         }
 

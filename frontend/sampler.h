@@ -41,7 +41,11 @@ void makeThreadRanges(int64_t deviceBytes, std::vector<threadWorkData *> &record
 
 // Body of one sampler thread: opens `deviceName` read-only and serves read requests until it
 // takes a stop request or sees the engine end the device, whose status it then stores in
-// engineEndStatus. `figures` is not used.
+// engineEndStatus. When the device cannot be opened, or a failed read exceeds the I/O-error
+// limit, it writes the failure's message, leaves the code in runStatus (12 for an open
+// failure within the limit, 14 beyond it) and stops every sampler thread; it never ends the
+// process itself: the main thread ends the run once the threads are joined. `figures` is not
+// used.
 void samplerThread(threadWorkData *record, const char *deviceName, Calculations *figures);
 
 #endif

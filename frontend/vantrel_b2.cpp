@@ -86,8 +86,9 @@ void reportDeviceEnd(const Calculations &figures, const DeviceEnd &end)
 }
 
 // Samples the current device (devicePath, already sized) and leaves its figures in
-// `figures`. `deviceCount` is the number of devices sampled before it.
-void sampleDevice(Calculations *figures, int deviceCount)
+// `figures`. `deviceCount` is the number of devices sampled before it. Returns false when a
+// sampler thread failed the run (runStatus holds the code); the threads are joined either way.
+bool sampleDevice(Calculations *figures, int deviceCount)
 {
     ioErrorLimit = ioErrorLimitFor(deviceSizeBytes, settings.inblockSize, settings.ioErrorFraction);
 
@@ -140,31 +141,91 @@ void sampleDevice(Calculations *figures, int deviceCount)
     DeviceResult row{figures, deviceName};
     printReport(&row, REPORT_REGISTER);
 
-    // The device is done when the sample target is reached or every sampler thread has
-    // finished (an exhaustive pass: only the latter). The sampler threads wake the monitor as
-    // they leave; a tick comes only when a whole interval has passed without the device done.
+    // The device is done when the sample target is reached, every sampler thread has finished
+    // (an exhaustive pass: only these two) or a sampler thread failed the run. The sampler
+    // threads wake the monitor as they leave; a tick comes only when a whole interval has
+    // passed without the device done.
     const uint32_t target = settings.maxNumSamples;
     const bool exhaustive = settings.exhaustive;
     const auto deviceDone = [&] {
-        return allThreadsFinished(threadRecords) || (!exhaustive && sampleCounter.load() >= target);
+        return runStatus.load() != 0 || allThreadsFinished(threadRecords) ||
+               (!exhaustive && sampleCounter.load() >= target);
     };
     const auto interval = std::chrono::milliseconds(kMonitorIntervalMs);
     while (!monitorWake.waitUntil(std::chrono::steady_clock::now() + interval, deviceDone)) {
         monitorTick(figures, &row);
     }
-    // The finished flags first, then the counter: a thread leaving after the engine's end
-    // stores the counter before its flag.
-    if (!exhaustive && allThreadsFinished(threadRecords) && sampleCounter.load() < target) {
+    // The finished flags first, then the status and the counter: a thread stores either of
+    // them before its flag when it leaves after a failure or the engine's end.
+    if (!exhaustive && allThreadsFinished(threadRecords) && runStatus.load() == 0 &&
+        sampleCounter.load() < target) {
         exitWith(EXIT_CODE_THREADS_ENDED);
     }
 
+    // After a failure too: every request has become a stop request, so each thread ends after
+    // its current read, and the run's end then finds no sampler thread still writing to the log.
     for (auto &thread : samplerThreads) thread->join();
     samplerThreads.clear();
     startedSamplerThreads.store(0);
 
+    // A failure seen here, even one after the engine ended the device, leaves it without figures.
+    const bool sampled = runStatus.load() == 0;
     // The device's last tick, with its final figures now that every sampler thread is done.
-    monitorTick(figures, &row);
+    if (sampled) monitorTick(figures, &row);
     freeRecords(threadRecords);
+    return sampled;
+}
+
+// The devices of a run that have a result, in order, and how many of them the totals cover.
+struct RunResults {
+    std::queue<std::unique_ptr<DeviceResult>> kept;
+    int totalled = 0;
+};
+
+// Keeps the result of the device `name` for the final summaries; a device that reached the
+// sample target also joins the totals (totalCalculations).
+void keepResult(const Calculations &figures, const std::string &name, RunResults &results)
+{
+    if (!belowSampleTarget(figures)) {
+        *totalCalculations += figures;
+        finaliseTotals(totalCalculations);
+        results.totalled++;
+    }
+    results.kept.push(std::make_unique<DeviceResult>(DeviceResult{new Calculations(figures), name}));
+}
+
+// A batch's final summaries, under a fresh table header: each kept device's summary on the
+// console, in the CSV file and the log, then the totals, whose device count is that of the
+// devices they cover. Frees the kept results. The logger thread must be stopped.
+void reportBatchResults(RunResults &results)
+{
+    reportHeaderShown = false;
+    resultCount = results.totalled;
+    while (!results.kept.empty()) {
+        std::unique_ptr<DeviceResult> kept = std::move(results.kept.front());
+        results.kept.pop();
+        printReport(kept.get(), REPORT_DEVICE);
+        queueLogLine(0, "Summarize device " + kept->name + ":");
+        writeRunEnd(kept->figures);
+        delete kept->figures;
+    }
+    queueLogLine(0, "Summarize total " + std::to_string(resultCount) + " devices");
+    writeRunEnd(totalCalculations);
+    DeviceResult totals{totalCalculations, ""};
+    printReport(&totals, REPORT_TOTAL);
+}
+
+// Ends the run that a sampler thread failed with `code`. A batch aborted by I/O errors first
+// reports the devices it finished before the aborted one, as at a normal end; the aborted
+// device has no result, and the devices after it are not read. `deviceCount` is the number of
+// devices finished.
+[[noreturn]] void endFailedRun(int code, bool batchRun, int deviceCount, RunResults &results)
+{
+    if (batchRun && code == EXIT_CODE_IO_ERRORS && deviceCount > 0) {
+        stopLoggerThread();
+        reportBatchResults(results);
+    }
+    exitWith(code);
 }
 
 } // namespace
@@ -199,7 +260,7 @@ int main(int argc, char **argv)
     // One device under several names is sampled once: disk numbers are resolved by now.
     if (batchRun) dropBatchDuplicates(*batch, totalCalculations);
 
-    std::queue<std::unique_ptr<DeviceResult>> keptResults;
+    RunResults results;
     int deviceCount = 0;
     do {
         runCalculations->reset();
@@ -223,7 +284,9 @@ int main(int argc, char **argv)
         }
 
         const uint32_t failedReadsBefore = ioErrors.load();
-        sampleDevice(runCalculations, deviceCount);
+        if (!sampleDevice(runCalculations, deviceCount)) {
+            endFailedRun(runStatus.load(), batchRun, deviceCount, results);
+        }
 
         // Without a measured sample the figures are not numbers, or not measurements: such a
         // device has no result, and says why.
@@ -233,39 +296,20 @@ int main(int argc, char **argv)
                             !settings.exhaustive && engineEndStatus.load() == ENGINE_STATUS_EARLY_STOP,
                             ioErrors.load() != failedReadsBefore, settings.inblockSize};
         reportDeviceEnd(*runCalculations, end);
-        if (kept) {
-            if (!belowSampleTarget(*runCalculations)) {
-                *totalCalculations += *runCalculations;
-                finaliseTotals(totalCalculations);
-            }
-            keptResults.push(std::make_unique<DeviceResult>(
-                DeviceResult{new Calculations(*runCalculations), deviceName}));
-        }
+        if (kept) keepResult(*runCalculations, deviceName, results);
         ++deviceCount;
         if (settings.verbose) writeStandardOutput("\nFinish time: " + timestampText() + "\n");
     } while (!batch->empty());
 
     stopLoggerThread();
-    reportHeaderShown = false;
-    resultCount = int(keptResults.size());
     if (batchRun) {
-        while (!keptResults.empty()) {
-            std::unique_ptr<DeviceResult> kept = std::move(keptResults.front());
-            keptResults.pop();
-            printReport(kept.get(), REPORT_DEVICE);
-            queueLogLine(0, "Summarize device " + kept->name + ":");
-            writeRunEnd(kept->figures);
-            delete kept->figures;
-        }
-        queueLogLine(0, "Summarize total " + std::to_string(resultCount) + " devices");
-        writeRunEnd(totalCalculations);
-        DeviceResult totals{totalCalculations, ""};
-        printReport(&totals, REPORT_TOTAL);
+        reportBatchResults(results);
     } else {
+        reportHeaderShown = false;
         DeviceResult row{runCalculations, deviceName};
         if (!settings.verbose && hasMeasuredSamples(*runCalculations)) printReport(&row, REPORT_ROW);
         writeRunEnd(runCalculations);
-        for (; !keptResults.empty(); keptResults.pop()) delete keptResults.front()->figures;
+        for (; !results.kept.empty(); results.kept.pop()) delete results.kept.front()->figures;
     }
     delete runCalculations;
     closeCsvFile();
