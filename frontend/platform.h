@@ -26,6 +26,13 @@ std::vector<std::string> commandLineArguments(int argc, char **argv);
 // that every character of it reaches the system. Pure.
 std::filesystem::path fileName(const std::string &name);
 
+// The batch file's bytes `bytes` as UTF-8 text. A UTF-8 byte-order mark at the start is left
+// out: it is not part of line 1. Linux: the other bytes as they are. Windows: UTF-16 LE with
+// its mark converted, UTF-8 with or without a mark kept, and bytes that are not valid UTF-8
+// read in the ANSI code page. Line ends stay as they were, so lines keep their numbers.
+// Thread-safe.
+std::string batchFileUtf8(const std::string &bytes);
+
 // Creates (or empties) the text file `name` for writing, like fopen(name, "w"). Returns null
 // with errno set on failure. Thread-safe.
 std::FILE *createTextFile(const std::string &name);
