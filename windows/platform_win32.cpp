@@ -21,6 +21,7 @@
 #include "windows/device_access.h"
 #include "windows/disk_list.h"
 #include "windows/run_additions.h"
+#include "windows/text_encoding.h"
 #include "windows/win32_calls.h"
 
 namespace po = boost::program_options;
@@ -42,21 +43,12 @@ void listSwitchNotifier(bool list)
 
 std::wstring widen(const std::string &text)
 {
-    if (text.empty()) return std::wstring();
-    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
-    std::wstring wide(size_t(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), wide.data(), length);
-    return wide;
+    return wideFromUtf8(text);
 }
 
 std::string utf8(const std::wstring &text)
 {
-    if (text.empty()) return std::string();
-    const int length =
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string narrow(size_t(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), narrow.data(), length, nullptr, nullptr);
-    return narrow;
+    return utf8FromWide(text);
 }
 
 bool startsWith(const std::wstring &text, const wchar_t *prefix)
@@ -128,6 +120,11 @@ std::vector<std::string> commandLineArguments(int, char **)
 std::filesystem::path fileName(const std::string &name)
 {
     return std::filesystem::path(widen(name));
+}
+
+std::string batchFileUtf8(const std::string &bytes)
+{
+    return textFileUtf8(bytes);
 }
 
 std::FILE *createTextFile(const std::string &name)

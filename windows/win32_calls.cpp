@@ -24,6 +24,8 @@ const Win32Calls realCalls = {
     &GetStdHandle,
     &GetConsoleScreenBufferInfo,
     &SetConsoleWindowInfo,
+    &MultiByteToWideChar,
+    &WideCharToMultiByte,
 };
 
 const Win32Calls *currentCalls = &realCalls;

@@ -170,6 +170,39 @@ test_batch_missing_disks() {
   expect_line err "Drive number (7) not found"
 }
 
+# A batch file as Windows editors and shells save it: UTF-16 LE with its mark (what Windows
+# PowerShell 5.1 writes with >), UTF-8 with or without a mark, and text in the ANSI code page
+# (1252 in the C locale). Each names the same two images, one with a character above 127, and
+# a third line that is a syntax error, reported with its own line number.
+test_batch_file_encodings() {
+  make_image plain.img 8
+  put plain.img 0 32 text
+  make_image 'café.img' 8
+  put 'café.img' 0 32 numbers
+  # A batch device starts with a backslash: \\?\Z:\...
+  local plain="\\\\?\\$(winpath plain.img)" accented="\\\\?\\$(winpath 'café.img')" text
+  text="$plain"$'\r\n'"$accented"$'\r\n'$'disk\r\n'
+  printf '\xff\xfe' > utf16.txt
+  printf '%s' "$text" | iconv -f UTF-8 -t UTF-16LE >> utf16.txt
+  printf '\xef\xbb\xbf%s' "$text" > utf8-mark.txt
+  printf '%s' "$text" > utf8.txt
+  printf '%s' "$text" | iconv -f UTF-8 -t CP1252 > ansi.txt
+  local file
+  for file in utf16.txt utf8-mark.txt utf8.txt ansi.txt; do
+    LC_ALL=C.UTF-8 winrun -s VRT --config "$(winpath $file)" -p 1 -t 20 -Q 3 -c "$(winpath $file.csv)" \
+      --logfile "$(winpath $file.log)"
+    expect_status 0 "$file"
+    tr -d '\r' < $file.csv > $file.csv.txt
+    tr -d '\r' < $file.log > $file.log.txt
+    expect_match $file.csv.txt "^[0-9]+,$(re "$plain")," 1
+    # The reports cut each character to 8 bits: é (U+00E9) shows as the byte 0xE9.
+    LC_ALL=C grep -qF -- ",${accented%café.img}caf"$'\xe9'".img," $file.csv.txt || fail "$file: no CSV line of café.img"
+    expect_match $file.log.txt "^Summarize total 2 devices$" 1
+    expect_match $file.log.txt "^$TS $(re 'batch file syntax error: (line 3) "disk"')$" 1
+    expect_occurrences $file.log.txt "syntax error" 1
+  done
+}
+
 # Start-up answers: the Windows usage text (status 1), a thread count of 51 (411), a command
 # line that cannot be parsed (404), a device that cannot be sized (415, with the Win32 code).
 test_start_up_statuses() {
