@@ -72,7 +72,8 @@ int64_t sizeDevice(const std::string &path, int &error);
 
 // Whether creating or emptying the file `path` would write onto a device or onto one of
 // `inputFiles` (the run's devices and batch file), whatever name reaches the same file. A path
-// that does not exist yet is safe. Thread-safe.
+// that does not exist yet is safe, and so are the null device and the console (Linux: any
+// device but a block device; Windows: NUL, \\.\NUL and CON). Thread-safe.
 bool outputWouldHitInput(const std::string &path, const std::vector<std::string> &inputFiles);
 
 // The name under which the reports show the device `devicePath`: the path itself on Linux; on

@@ -56,6 +56,20 @@ bool startsWith(const std::wstring &text, const wchar_t *prefix)
     return text.compare(0, std::wcslen(prefix), prefix) == 0;
 }
 
+bool sameNameIgnoringCase(const std::wstring &a, const wchar_t *b)
+{
+    return CompareStringOrdinal(a.c_str(), -1, b, -1, TRUE) == CSTR_EQUAL;
+}
+
+// The null device and the console: outputs that reach no storage, as /dev/null on Linux.
+bool isNullOrConsole(const std::wstring &name)
+{
+    for (const wchar_t *device : {L"NUL", L"\\\\.\\NUL", L"CON"}) {
+        if (sameNameIgnoringCase(name, device)) return true;
+    }
+    return false;
+}
+
 // What an output name reaches: nothing yet, a device, or a file of a file system.
 enum class Target { Missing, Device, File };
 
@@ -187,9 +201,10 @@ bool outputWouldHitInput(const std::string &path, const std::vector<std::string>
 {
     if (path.empty()) return false;
     const std::wstring target = widen(path);
+    if (isNullOrConsole(target)) return false;
     if (startsWith(target, L"\\\\.\\")) return true;
     for (const auto &disk : runDisks) {
-        if (CompareStringOrdinal(target.c_str(), -1, disk.second.c_str(), -1, TRUE) == CSTR_EQUAL) return true;
+        if (sameNameIgnoringCase(target, disk.second.c_str())) return true;
     }
     BY_HANDLE_FILE_INFORMATION targetInfo;
     const Target kind = targetOf(target, targetInfo);

@@ -270,4 +270,50 @@ test_outputs_never_over_inputs() {
   expect_status 412 "log over the image"
 }
 
+# console_run args...: winrun with a console: the program's streams on a terminal (wide enough
+# for a CSV line), which Wine turns into the process's console, so that CON can be opened. What
+# reached the terminal is in console (and err), its control sequences removed: Wine draws a
+# blank as an erase and a cursor move.
+console_run() {
+  command -v script > /dev/null || { echo "script (util-linux) is missing" >&2; exit 77; }
+  rm -f status
+  printf '%q ' "$WINE" "$LAUNCH" "$(winpath status)" "$VANTREL_WIN" "$@" > console_command
+  script -qec "stty cols 1000; bash console_command" /dev/null < /dev/null > console.raw 2>&1
+  status=$(cat status 2> /dev/null || echo "no status")
+  perl -pe 's/\e\[K\e\[(\d+)C/" " x $1/ge; s/\e\[[0-9;?]*[A-Za-z]//g; s/\r//g' console.raw > console
+  cp console err
+}
+
+# The null device and the console take the log and the CSV file; disks and volumes stay
+# refused.
+test_null_and_console_outputs() {
+  make_mixed_image image.img
+  local win
+  win=$(winpath image.img)
+  local names=(NUL nul '\\.\NUL')
+  local name
+  for name in "${names[@]}"; do
+    winrun -s VRT -d "$win" -p 1 -Q 5 -t 50 -c "$name" --logfile "$name"
+    expect_status 0 "-c $name --logfile $name"
+    expect_match out "^[0-9]+ +\|$(re "$win") \|" 1
+  done
+  [[ "$(ls | sort)" == "$(printf '%s\n' err err.raw image.img out out.raw status | sort)" ]] ||
+    fail "the null device left files: $(ls)"
+
+  console_run -s VRT -d "$win" -p 1 -Q 5 -t 50 -c CON --logfile "$(winpath run.log)"
+  expect_status 0 "-c CON"
+  expect_line console "$CSV_HEADER"
+  expect_match console "^[0-9]+,$(re "$win"),0\\.06[0-9]," 1
+  console_run -s VRT -d "$win" -p 1 -Q 5 -t 50 --logfile CON
+  expect_status 0 "--logfile CON"
+  # The console shows no blanks at the ends of its lines.
+  expect_match console "^starting Orvane Tessaline 6170 Vantrel: .* --logfile CON ?$" 1
+  expect_match console "^$TS End of run ?$" 1
+
+  winrun -s VRT -d "$win" -p 1 -t 50 -c '\\.\C:'
+  expect_status 410 "CSV over a volume"
+  winrun -s VRT -d "$win" -p 1 -t 50 --logfile '\\.\PhysicalDrive0'
+  expect_status 412 "log over a disk"
+}
+
 run_named_test "$@"
