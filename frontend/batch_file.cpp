@@ -52,11 +52,12 @@ void logWarnings(std::vector<BatchWarning> &warnings, const Calculations *record
     exitWith(code);
 }
 
-// The whole batch file as read, or why it could not be opened.
+// The whole batch file as UTF-8 text, or why it could not be opened.
 struct BatchFileText {
     std::string path;
     bool opened = false;
     int error = 0;
+    bool zeroBytes = false;  // the file itself is empty (a byte-order mark alone is a line)
     std::string text;
 };
 
@@ -68,7 +69,8 @@ const BatchFileText &batchFileText(const std::string &path)
     static bool read = false;
     if (read && file.path == path) return file;
     read = true;
-    file = BatchFileText{path, false, 0, {}};
+    file = BatchFileText{};
+    file.path = path;
     std::ifstream in(fileName(path), std::ios::in | std::ios::binary);
     file.error = errno;
     // A directory opens as a stream on Linux but holds no lines; treat it as not openable.
@@ -79,7 +81,9 @@ const BatchFileText &batchFileText(const std::string &path)
     }
     if (!in.is_open()) return file;
     file.opened = true;
-    file.text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    const std::string bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>{});
+    file.zeroBytes = bytes.empty();
+    file.text = batchFileUtf8(bytes);
     return file;
 }
 
@@ -180,7 +184,7 @@ std::unique_ptr<std::queue<ListedEntry>> parseBatchFile(const std::string &path,
         failFile("Cannot open configuration file " + path + " - " + std::strerror(file.error),
                  EXIT_CODE_BATCH_OPEN);
     }
-    if (file.text.empty()) {
+    if (file.zeroBytes) {
         failFile("The configuration file (" + path + ") is empty", EXIT_CODE_BATCH_EMPTY);
     }
 

@@ -32,6 +32,13 @@ std::vector<std::string> commandLineArguments(int argc, char **argv);
 // that every character of it reaches the system. Pure.
 std::filesystem::path fileName(const std::string &name);
 
+// The batch file's bytes `bytes` as UTF-8 text. A UTF-8 byte-order mark at the start is left
+// out: it is not part of line 1. Linux: the other bytes as they are. Windows: UTF-16 LE with
+// its mark converted, UTF-8 with or without a mark kept, and bytes that are not valid UTF-8
+// read in the ANSI code page. Line ends stay as they were, so lines keep their numbers.
+// Thread-safe.
+std::string batchFileUtf8(const std::string &bytes);
+
 // Creates (or empties) the text file `name` for writing, like fopen(name, "w"). Returns null
 // with errno set on failure. Thread-safe.
 std::FILE *createTextFile(const std::string &name);
@@ -82,7 +89,8 @@ int64_t sizeDevice(const std::string &path, int &error);
 
 // Whether creating or emptying the file `path` would write onto a device or onto one of
 // `inputFiles` (the run's devices and batch file), whatever name reaches the same file. A path
-// that does not exist yet is safe. Thread-safe.
+// that does not exist yet is safe, and so are the null device and the console (Linux: any
+// device but a block device; Windows: NUL, \\.\NUL and CON). Thread-safe.
 bool outputWouldHitInput(const std::string &path, const std::vector<std::string> &inputFiles);
 
 // What the device name `path` (UTF-8) reaches, for finding one device under several names:

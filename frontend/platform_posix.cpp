@@ -24,6 +24,13 @@ std::filesystem::path fileName(const std::string &name)
     return std::filesystem::path(name);
 }
 
+std::string batchFileUtf8(const std::string &bytes)
+{
+    static const std::string byteOrderMark = "\xEF\xBB\xBF";
+    if (bytes.compare(0, byteOrderMark.size(), byteOrderMark) == 0) return bytes.substr(byteOrderMark.size());
+    return bytes;
+}
+
 std::FILE *createTextFile(const std::string &name)
 {
     return std::fopen(name.c_str(), "w");

@@ -22,6 +22,7 @@
 #include "windows/device_access.h"
 #include "windows/disk_list.h"
 #include "windows/run_additions.h"
+#include "windows/text_encoding.h"
 #include "windows/win32_calls.h"
 
 namespace po = boost::program_options;
@@ -44,26 +45,31 @@ void listSwitchNotifier(bool list)
 
 std::wstring widen(const std::string &text)
 {
-    if (text.empty()) return std::wstring();
-    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
-    std::wstring wide(size_t(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), wide.data(), length);
-    return wide;
+    return wideFromUtf8(text);
 }
 
 std::string utf8(const std::wstring &text)
 {
-    if (text.empty()) return std::string();
-    const int length =
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string narrow(size_t(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), narrow.data(), length, nullptr, nullptr);
-    return narrow;
+    return utf8FromWide(text);
 }
 
 bool startsWith(const std::wstring &text, const wchar_t *prefix)
 {
     return text.compare(0, std::wcslen(prefix), prefix) == 0;
+}
+
+bool sameNameIgnoringCase(const std::wstring &a, const wchar_t *b)
+{
+    return CompareStringOrdinal(a.c_str(), -1, b, -1, TRUE) == CSTR_EQUAL;
+}
+
+// The null device and the console: outputs that reach no storage, as /dev/null on Linux.
+bool isNullOrConsole(const std::wstring &name)
+{
+    for (const wchar_t *device : {L"NUL", L"\\\\.\\NUL", L"CON"}) {
+        if (sameNameIgnoringCase(name, device)) return true;
+    }
+    return false;
 }
 
 // What an output name reaches: nothing yet, a device, or a file of a file system.
@@ -132,6 +138,11 @@ std::vector<std::string> commandLineArguments(int, char **)
 std::filesystem::path fileName(const std::string &name)
 {
     return std::filesystem::path(widen(name));
+}
+
+std::string batchFileUtf8(const std::string &bytes)
+{
+    return textFileUtf8(bytes);
 }
 
 std::FILE *createTextFile(const std::string &name)
@@ -207,9 +218,10 @@ bool outputWouldHitInput(const std::string &path, const std::vector<std::string>
 {
     if (path.empty()) return false;
     const std::wstring target = widen(path);
+    if (isNullOrConsole(target)) return false;
     if (startsWith(target, L"\\\\.\\")) return true;
     for (const auto &disk : runDisks) {
-        if (CompareStringOrdinal(target.c_str(), -1, disk.second.c_str(), -1, TRUE) == CSTR_EQUAL) return true;
+        if (sameNameIgnoringCase(target, disk.second.c_str())) return true;
     }
     BY_HANDLE_FILE_INFORMATION targetInfo;
     const Target kind = targetOf(target, targetInfo);

@@ -25,6 +25,8 @@ const Win32Calls realCalls = {
     &GetStdHandle,
     &GetConsoleScreenBufferInfo,
     &SetConsoleWindowInfo,
+    &MultiByteToWideChar,
+    &WideCharToMultiByte,
 };
 
 const Win32Calls *currentCalls = &realCalls;

@@ -36,6 +36,9 @@ struct Win32Calls {
     HANDLE(WINAPI *getStdHandle)(DWORD);
     BOOL(WINAPI *getConsoleScreenBufferInfo)(HANDLE, PCONSOLE_SCREEN_BUFFER_INFO);
     BOOL(WINAPI *setConsoleWindowInfo)(HANDLE, BOOL, const SMALL_RECT *);
+
+    int(WINAPI *multiByteToWideChar)(UINT, DWORD, LPCCH, int, LPWSTR, int);
+    int(WINAPI *wideCharToMultiByte)(UINT, DWORD, LPCWCH, int, LPSTR, int, LPCCH, LPBOOL);
 };
 
 // The table holding the real Win32 functions. Never changes; thread-safe.

@@ -331,6 +331,9 @@ FakeWin32::FakeWin32() : calls_(), override_(calls_)
         fakeGetStdHandle,
         fakeGetConsoleScreenBufferInfo,
         fakeSetConsoleWindowInfo,
+        // Text conversions are the real ones.
+        &MultiByteToWideChar,
+        &WideCharToMultiByte,
     };
     fake = this;
 }

@@ -170,6 +170,39 @@ test_batch_missing_disks() {
   expect_line err "Drive number (7) not found"
 }
 
+# A batch file as Windows editors and shells save it: UTF-16 LE with its mark (what Windows
+# PowerShell 5.1 writes with >), UTF-8 with or without a mark, and text in the ANSI code page
+# (1252 in the C locale). Each names the same two images, one with a character above 127, and
+# a third line that is a syntax error, reported with its own line number.
+test_batch_file_encodings() {
+  make_image plain.img 8
+  put plain.img 0 32 text
+  make_image 'café.img' 8
+  put 'café.img' 0 32 numbers
+  # A batch device starts with a backslash: \\?\Z:\...
+  local plain="\\\\?\\$(winpath plain.img)" accented="\\\\?\\$(winpath 'café.img')" text
+  text="$plain"$'\r\n'"$accented"$'\r\n'$'disk\r\n'
+  printf '\xff\xfe' > utf16.txt
+  printf '%s' "$text" | iconv -f UTF-8 -t UTF-16LE >> utf16.txt
+  printf '\xef\xbb\xbf%s' "$text" > utf8-mark.txt
+  printf '%s' "$text" > utf8.txt
+  printf '%s' "$text" | iconv -f UTF-8 -t CP1252 > ansi.txt
+  local file
+  for file in utf16.txt utf8-mark.txt utf8.txt ansi.txt; do
+    LC_ALL=C.UTF-8 winrun -s VRT --config "$(winpath $file)" -p 1 -t 20 -Q 3 -c "$(winpath $file.csv)" \
+      --logfile "$(winpath $file.log)"
+    expect_status 0 "$file"
+    tr -d '\r' < $file.csv > $file.csv.txt
+    tr -d '\r' < $file.log > $file.log.txt
+    expect_match $file.csv.txt "^[0-9]+,$(re "$plain")," 1
+    # The reports cut each character to 8 bits: é (U+00E9) shows as the byte 0xE9.
+    LC_ALL=C grep -qF -- ",${accented%café.img}caf"$'\xe9'".img," $file.csv.txt || fail "$file: no CSV line of café.img"
+    expect_match $file.log.txt "^Summarize total 2 devices$" 1
+    expect_match $file.log.txt "^$TS $(re 'batch file syntax error: (line 3) "disk"')$" 1
+    expect_occurrences $file.log.txt "syntax error" 1
+  done
+}
+
 # Start-up answers: the Windows usage text (status 1), a thread count of 51 (411), a command
 # line that cannot be parsed (404), a device that cannot be sized (415, with the Win32 code).
 test_start_up_statuses() {
@@ -263,6 +296,52 @@ test_batch_names_of_one_file_sampled_once() {
   expect_match err "^Can't evaluate .*missing\.img size, skipping$" 2
   tr -d '\r' < run.csv > run.csv.txt
   expect_match run.csv.txt "^Total,1 Device," 1
+}
+
+# console_run args...: winrun with a console: the program's streams on a terminal (wide enough
+# for a CSV line), which Wine turns into the process's console, so that CON can be opened. What
+# reached the terminal is in console (and err), its control sequences removed: Wine draws a
+# blank as an erase and a cursor move.
+console_run() {
+  command -v script > /dev/null || { echo "script (util-linux) is missing" >&2; exit 77; }
+  rm -f status
+  printf '%q ' "$WINE" "$LAUNCH" "$(winpath status)" "$VANTREL_WIN" "$@" > console_command
+  script -qec "stty cols 1000; bash console_command" /dev/null < /dev/null > console.raw 2>&1
+  status=$(cat status 2> /dev/null || echo "no status")
+  perl -pe 's/\e\[K\e\[(\d+)C/" " x $1/ge; s/\e\[[0-9;?]*[A-Za-z]//g; s/\r//g' console.raw > console
+  cp console err
+}
+
+# The null device and the console take the log and the CSV file; disks and volumes stay
+# refused.
+test_null_and_console_outputs() {
+  make_mixed_image image.img
+  local win
+  win=$(winpath image.img)
+  local names=(NUL nul '\\.\NUL')
+  local name
+  for name in "${names[@]}"; do
+    winrun -s VRT -d "$win" -p 1 -Q 5 -t 50 -c "$name" --logfile "$name"
+    expect_status 0 "-c $name --logfile $name"
+    expect_match out "^[0-9]+ +\|$(re "$win") \|" 1
+  done
+  [[ "$(ls | sort)" == "$(printf '%s\n' err err.raw image.img out out.raw status | sort)" ]] ||
+    fail "the null device left files: $(ls)"
+
+  console_run -s VRT -d "$win" -p 1 -Q 5 -t 50 -c CON --logfile "$(winpath run.log)"
+  expect_status 0 "-c CON"
+  expect_line console "$CSV_HEADER"
+  expect_match console "^[0-9]+,$(re "$win"),0\\.06[0-9]," 1
+  console_run -s VRT -d "$win" -p 1 -Q 5 -t 50 --logfile CON
+  expect_status 0 "--logfile CON"
+  # The console shows no blanks at the ends of its lines.
+  expect_match console "^starting Orvane Tessaline 6170 Vantrel: .* --logfile CON ?$" 1
+  expect_match console "^$TS End of run ?$" 1
+
+  winrun -s VRT -d "$win" -p 1 -t 50 -c '\\.\C:'
+  expect_status 410 "CSV over a volume"
+  winrun -s VRT -d "$win" -p 1 -t 50 --logfile '\\.\PhysicalDrive0'
+  expect_status 412 "log over a disk"
 }
 
 run_named_test "$@"
