@@ -56,7 +56,7 @@ std::vector<std::string> linesOf(const std::string &text)
     return lines;
 }
 
-// The lines of `lines` that start with one of `prefixes`, in order.
+// The lines of `text` that start with one of `prefixes`, in order.
 std::vector<std::string> linesStartingWith(const std::string &text, const std::vector<std::string> &prefixes)
 {
     std::vector<std::string> found;
