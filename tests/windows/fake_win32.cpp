@@ -15,6 +15,14 @@ const HANDLE processHandle = reinterpret_cast<HANDLE>(-1);
 const HANDLE consoleHandle = reinterpret_cast<HANDLE>(0xC0);
 const std::wstring tokenName = L"<token>";
 
+// The size fields SetupDi accepts, facts of each platform's record layout (the 64-bit records
+// carry a pointer-sized field and are padded to 8 bytes).
+#if defined(_WIN64)
+constexpr DWORD deviceInfoSize = 32, interfaceDataSize = 32, interfaceDetailSize = 8;
+#else
+constexpr DWORD deviceInfoSize = 28, interfaceDataSize = 28, interfaceDetailSize = 6;
+#endif
+
 BOOL fail(DWORD code)
 {
     fake->lastError = code;
@@ -184,7 +192,7 @@ HDEVINFO WINAPI fakeSetupDiGetClassDevsW(const GUID *guid, PCWSTR enumerator, HW
 
 BOOL WINAPI fakeSetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, PSP_DEVINFO_DATA info)
 {
-    check(set == FakeWin32::deviceSet() && info->cbSize == sizeof(SP_DEVINFO_DATA));
+    check(set == FakeWin32::deviceSet() && info->cbSize == deviceInfoSize);
     if (const EnumFault *f = faultAt(EnumStep::DeviceInfo, index)) return forced(*f);
     if (index >= fake->interfaces.size()) return fail(ERROR_NO_MORE_ITEMS);
     info->DevInst = index;
@@ -194,7 +202,7 @@ BOOL WINAPI fakeSetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, PSP_DEVINFO_DAT
 BOOL WINAPI fakeSetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA info, const GUID *guid, DWORD index,
                                             PSP_DEVICE_INTERFACE_DATA data)
 {
-    check(set == FakeWin32::deviceSet() && info == nullptr && IsEqualGUID(*guid, diskClass) && data->cbSize == sizeof(SP_DEVICE_INTERFACE_DATA));
+    check(set == FakeWin32::deviceSet() && info == nullptr && IsEqualGUID(*guid, diskClass) && data->cbSize == interfaceDataSize);
     if (const EnumFault *f = faultAt(EnumStep::Interface, index)) return forced(*f);
     if (index >= fake->interfaces.size()) return fail(ERROR_NO_MORE_ITEMS);
     data->Reserved = index;  // which interface later calls mean
@@ -204,7 +212,7 @@ BOOL WINAPI fakeSetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA info,
 BOOL WINAPI fakeSetupDiGetDeviceRegistryPropertyW(HDEVINFO set, PSP_DEVINFO_DATA info, DWORD property,
                                                   PDWORD type, PBYTE buffer, DWORD size, PDWORD required)
 {
-    check(set == FakeWin32::deviceSet() && info->cbSize == sizeof(SP_DEVINFO_DATA) && property == SPDRP_HARDWAREID && type == nullptr);
+    check(set == FakeWin32::deviceSet() && info->cbSize == deviceInfoSize && property == SPDRP_HARDWAREID && type == nullptr);
     const DWORD index = info->DevInst;
     const DWORD needed = 40;
     if (buffer == nullptr) {
@@ -223,7 +231,7 @@ BOOL WINAPI fakeSetupDiGetDeviceInterfaceDetailW(HDEVINFO set, PSP_DEVICE_INTERF
                                                  PSP_DEVICE_INTERFACE_DETAIL_DATA_W detail, DWORD size,
                                                  PDWORD required, PSP_DEVINFO_DATA info)
 {
-    check(set == FakeWin32::deviceSet() && data->cbSize == sizeof(SP_DEVICE_INTERFACE_DATA));
+    check(set == FakeWin32::deviceSet() && data->cbSize == interfaceDataSize);
     const DWORD index = DWORD(data->Reserved);
     const std::wstring &path = fake->interfaces.at(index);
     const DWORD needed = DWORD(4 + (path.size() + 1) * sizeof(WCHAR));
@@ -233,8 +241,8 @@ BOOL WINAPI fakeSetupDiGetDeviceInterfaceDetailW(HDEVINFO set, PSP_DEVICE_INTERF
         *required = needed;
         return fail(ERROR_INSUFFICIENT_BUFFER);
     }
-    check(detail->cbSize == sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W) && size >= needed && info != nullptr &&
-          info->cbSize == sizeof(SP_DEVINFO_DATA));
+    check(detail->cbSize == interfaceDetailSize && size >= needed && info != nullptr &&
+          info->cbSize == deviceInfoSize);
     if (const EnumFault *f = faultAt(EnumStep::Detail, index)) return forced(*f);
     std::memcpy(detail->DevicePath, path.c_str(), (path.size() + 1) * sizeof(WCHAR));
     info->DevInst = index;

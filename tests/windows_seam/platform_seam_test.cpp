@@ -1,18 +1,23 @@
 // The front end's Windows seam against the fake Windows: the administrator check's wiring into
-// the run, UTF-8 names widened at the Win32 calls and narrowed for the reports, the reader's
+// the run, the batch's disk numbers resolved before the devices, UTF-8 names widened at the Win32 calls and narrowed for the reports, the reader's
 // failures and codes, and the exit statuses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <iterator>
+#include <memory>
+#include <queue>
 #include <regex>
 #include <string>
 
 #include "frontend/log.h"
 #include "frontend/platform.h"
 #include "frontend/records.h"
+#include "frontend/run_state.h"
 #include "tests/windows/fake_win32.h"
 
 namespace {
@@ -56,12 +61,78 @@ TEST(PlatformSeamTest, UnelevatedRunEndsWith433BeforeAnyDeviceIsSized)
     EXPECT_NE(text.find("Execution terminated"), std::string::npos) << text;
     std::filesystem::remove(log);
 
-    // Elevated (Wine's case), the check lets the run go on to the sizing.
+    // Elevated (Wine's case), the check asks the token and lets the run go on to the sizing.
     fake.elevated = true;
-    EXPECT_NO_FATAL_FAILURE(platformBeforeSizing());
+    platformBeforeSizing();
+    EXPECT_TRUE(fake.tokenOpened);
     int error = -1;
     EXPECT_EQ(sizeDevice(wideImage, error), 4096);
     EXPECT_EQ(error, 0);
+}
+
+// A standard error stream that first moves the log lines queued so far into its transcript,
+// then what is written to it: the transcript shows whether a line was logged before or after
+// it was printed.
+class LogThenConsoleTranscript : public std::streambuf {
+public:
+    std::string transcript;
+
+protected:
+    std::streamsize xsputn(const char *text, std::streamsize count) override
+    {
+        takeLogLines();
+        transcript.append(text, size_t(count));
+        return count;
+    }
+
+    int overflow(int c) override
+    {
+        if (c == traits_type::eof()) return traits_type::not_eof(c);
+        const char one = char(c);
+        xsputn(&one, 1);
+        return c;
+    }
+
+private:
+    void takeLogLines()
+    {
+        while (std::unique_ptr<std::string> line = logQueue.tryPop()) transcript += "log: " + *line + "\n";
+    }
+};
+
+// A batch of [1], a path and [7] on a machine with disk 1 only: disk 1 becomes its path, the
+// path stays (a wide name kept whole), 7 is dropped after its line is logged (timestamped) and
+// then printed; the disk's path joins the run's inputs, which the outputs may never overwrite.
+TEST(PlatformSeamTest, BatchDiskNumbersBecomePathsAndAMissingOneIsLoggedThenPrinted)
+{
+    FakeWin32 fake;
+    const std::wstring disk = L"\\\\?\\scsi#disk&ven_fake#4&1a2b&0&000001#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+    fake.interfaces.push_back(disk);
+    fake.files[disk].deviceNumber = 1;
+    std::queue<BatchEntry> batch;
+    for (const BatchEntry &entry : {BatchEntry{'N', 1, "1"}, BatchEntry{'D', -1, wideImage}, BatchEntry{'N', 7, "7"}})
+        batch.push(entry);
+
+    const int logLimit = logQueue.limit();
+    logQueue.setLimit(2);
+    totalCalculations = new Calculations(0, 0, 0);
+    totalCalculations->logLevel = 2;
+    LogThenConsoleTranscript console;
+    std::streambuf *const stderrBuffer = std::cerr.rdbuf(&console);
+    platformBeforeDevices(true, batch);
+    std::cerr.rdbuf(stderrBuffer);
+    delete totalCalculations;
+    totalCalculations = nullptr;
+    logQueue.setLimit(logLimit);
+
+    const std::string diskPath(disk.begin(), disk.end());
+    ASSERT_EQ(batch.size(), 2u);
+    EXPECT_EQ(batch.front().text, diskPath);
+    EXPECT_EQ(batch.back().text, wideImage);
+    EXPECT_TRUE(std::regex_match(console.transcript,
+                                 std::regex("log: [0-9/]+ [0-9:.]+ Drive number \\(7\\) not found\nDrive number \\(7\\) not found\n")))
+        << console.transcript;
+    EXPECT_NE(std::find(runInputFiles.begin(), runInputFiles.end(), diskPath), runInputFiles.end());
 }
 
 TEST(PlatformSeamTest, NamesAreWidenedForWin32AndNarrowedForTheReports)
