@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
-# Installs, with apt-get, whatever the build and the tests need and this machine lacks.
+# Installs, with apt-get, what the named parts of the build need and this machine lacks:
+#   linux     the Linux program, its tests and benchmarks (the default when no part is named)
+#   windows   the Windows builds and their tests under Wine, with the linux part: they use its
+#             compiler, Boost headers and GoogleTest sources, and compare with the Linux program
 # Safe to run again: packages already present are left alone.
+#   usage: scripts/install-deps.sh [linux] [windows]
 set -euo pipefail
 
-packages=(
+linux_packages=(
   g++ cmake make pkg-config
   libboost1.74-dev
   libboost-program-options1.74-dev
@@ -14,14 +18,28 @@ packages=(
   zlib1g-dev
   libgtest-dev libgmock-dev googletest
   libbenchmark-dev
-  # The Windows builds: MinGW-w64 for 32-bit Windows (the program) and 64-bit Windows (its test
-  # build), the -posix compilers, whose runtime has std::thread; their zlib; and Wine, 64-bit
-  # and 32-bit, to run the programs.
+  time
+)
+
+# MinGW-w64 for 32-bit Windows (the program) and 64-bit Windows (its test build), the -posix
+# compilers, whose runtime has std::thread; their zlib; xz-utils to unpack Boost's sources; and
+# Wine, 64-bit and 32-bit, to run the programs.
+windows_packages=(
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev
+  xz-utils
   wine wine64 wine32:i386
-  xz-utils time
 )
+
+parts=("${@:-linux}")
+packages=()
+for part in "${parts[@]}"; do
+  case "$part" in
+    linux) packages+=("${linux_packages[@]}") ;;
+    windows) packages+=("${linux_packages[@]}" "${windows_packages[@]}") ;;
+    *) echo "unknown part: $part (linux or windows)" >&2; exit 2 ;;
+  esac
+done
 
 if [ "$(id -u)" -ne 0 ]; then
   sudo=sudo
@@ -39,8 +57,8 @@ done
 
 if [ ${#missing[@]} -ne 0 ]; then
   echo "installing: ${missing[*]}"
-  # wine32 is an i386 package: the architecture must be known before the package lists are read.
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  # An i386 package needs its architecture known before the package lists are read.
+  if [[ " ${missing[*]}" == *":i386"* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     $sudo dpkg --add-architecture i386
   fi
   $sudo apt-get update -q

@@ -6,11 +6,14 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/install-deps.sh
-
 jobs=$(nproc)
 builds=("${@:-normal address thread windows}")
 read -r -a builds <<< "${builds[*]}"
+
+# The Windows toolchain and Wine only when a Windows build is asked for.
+parts=(linux)
+[[ " ${builds[*]} " == *" windows "* ]] && parts+=(windows)
+bash scripts/install-deps.sh "${parts[@]}"
 
 # Whether Wine's 32-bit half can run here: the kernel must run 32-bit x86 programs itself. One
 # that sends them to an emulator (QEMU registered through binfmt_misc) gets Wine up, slowly, but
