@@ -11,6 +11,7 @@
 #include "frontend/platform.h"
 #include "frontend/records.h"
 #include "tests/windows/fake_win32.h"
+#include "tests/windows_seam/listed_entry.h"
 
 namespace {
 
@@ -77,9 +78,9 @@ TEST(InputIdentityTest, BatchPathAndDiskNumberOfOneDiskCountOnce)
     fake.files[L"\\\\.\\PhysicalDrive2"] = diskNumbered(2);
 
     std::queue<ListedEntry> batch;
-    batch.push(ListedEntry{{'N', 1, "1"}, 1, "[1]"});
-    batch.push(ListedEntry{{'D', -1, "\\\\.\\PhysicalDrive1"}, 2, "  \\\\.\\PhysicalDrive1 # again"});
-    batch.push(ListedEntry{{'D', -1, "\\\\.\\PhysicalDrive2"}, 3, "\\\\.\\PhysicalDrive2"});
+    batch.push(listedEntry('N', 1, "1", 1, "[1]"));
+    batch.push(listedEntry('D', -1, "\\\\.\\PhysicalDrive1", 2, "  \\\\.\\PhysicalDrive1 # again"));
+    batch.push(listedEntry('D', -1, "\\\\.\\PhysicalDrive2", 3, "\\\\.\\PhysicalDrive2"));
 
     logQueue.setLimit(2);
     Calculations record(0, 0, 0);

@@ -19,6 +19,7 @@
 #include "frontend/records.h"
 #include "frontend/run_state.h"
 #include "tests/windows/fake_win32.h"
+#include "tests/windows_seam/listed_entry.h"
 
 namespace {
 
@@ -109,9 +110,10 @@ TEST(PlatformSeamTest, BatchDiskNumbersBecomePathsAndAMissingOneIsLoggedThenPrin
     const std::wstring disk = L"\\\\?\\scsi#disk&ven_fake#4&1a2b&0&000001#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
     fake.interfaces.push_back(disk);
     fake.files[disk].deviceNumber = 1;
-    std::queue<BatchEntry> batch;
-    for (const BatchEntry &entry : {BatchEntry{'N', 1, "1"}, BatchEntry{'D', -1, wideImage}, BatchEntry{'N', 7, "7"}})
-        batch.push(entry);
+    std::queue<ListedEntry> batch;
+    batch.push(listedEntry('N', 1, "1", 1, "[1]"));
+    batch.push(listedEntry('D', -1, wideImage, 2, wideImage));
+    batch.push(listedEntry('N', 7, "7", 3, "[7]"));
 
     const int logLimit = logQueue.limit();
     logQueue.setLimit(2);
