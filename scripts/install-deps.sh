@@ -21,6 +21,9 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev
   wine wine64 wine32:i386
   xz-utils time
+  # The emulated guest that runs the 32-bit Windows tests where the kernel starts no 32-bit
+  # program (scripts/wine32-guest.sh): QEMU, Debian's kernel, busybox for its init, cpio.
+  qemu-system-x86 linux-image-amd64 busybox-static cpio
 )
 
 if [ "$(id -u)" -ne 0 ]; then
