@@ -1,7 +1,5 @@
 #include "model/Deflate.h"
 
-#include <cmath>
-
 namespace orvane::tessaline::kbx::tarnel {
 
 namespace {
@@ -23,9 +21,12 @@ constexpr uint32_t kDistMax[Deflate::kNumDist] = {
     1,   2,   3,    4,    6,    8,    12,   16,   24,    32,    48,    64,    96,    128,   192,
     256, 384, 512,  768,  1024, 1536, 2048, 3072, 4096, 6144, 8192, 12288, 16384, 24576, 32768};
 
-// Bits needed to tell `count` values apart: ceil(log2(count)).
+// Bits needed to tell `count` values apart: ceil(log2(count)), the smallest b with 2^b >= count
+// (0 for a count of 1). Integer arithmetic, so the result is exact on every floating-point unit.
 uint32_t bitsFor(uint32_t count) {
-    return static_cast<uint32_t>(std::ceil(std::log(double(count)) / std::log(2.0)));
+    uint32_t bits = 0;
+    while ((uint64_t(1) << bits) < count) ++bits;
+    return bits;
 }
 
 }  // namespace

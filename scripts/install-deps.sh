@@ -29,6 +29,9 @@ windows_packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev
   xz-utils
   wine wine64 wine32:i386
+  # The emulated guest that runs the 32-bit Windows tests where the kernel starts no 32-bit
+  # program (scripts/wine32-guest.sh): QEMU, Debian's kernel, busybox for its init, cpio.
+  qemu-system-x86 linux-image-amd64 busybox-static cpio
 )
 
 parts=("${@:-linux}")

@@ -26,25 +26,14 @@ native_32bit() {
   /lib/ld-linux.so.2 --version > /dev/null 2>&1
 }
 
-# Runs CTest in `dir` under a Wine of its own (`bits`: 32 or 64): a fresh prefix in a temporary
-# folder, its server and first boot started before CTest with no standard stream of ours, so
-# that no Wine process keeps a pipe of CTest's open, and the server stopped whatever happens.
-# Wine's loader and server are named: the plain `wine` command prefers the 32-bit loader.
-wine_ctest() {
-  local dir=$1 bits=$2 arch=win32 loader=/usr/lib/wine/wine server=/usr/lib/wine/wineserver32
-  shift 2
-  if [[ $bits == 64 ]]; then
-    arch=win64 loader=/usr/lib/wine/wine64 server=/usr/lib/wine/wineserver64
+# The end-to-end tests compare the Windows program's figures with the Linux program's: the
+# normal build's, made here when this run has not built it.
+linux_program() {
+  if [[ ! -x build/normal/frontend/vantrel ]]; then
+    echo "=== the Linux program for the Windows end-to-end tests"
+    cmake -S . -B build/normal > build/normal.configure.log 2>&1 || { cat build/normal.configure.log; exit 1; }
+    cmake --build build/normal -j "$jobs" --target vantrel
   fi
-  (
-    WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/vantrel-wine.XXXXXX")
-    export WINEPREFIX WINEARCH=$arch WINELOADER=$loader WINESERVER=$server WINEDEBUG=-all \
-      LANG=C.UTF-8 WINEDLLOVERRIDES="mscoree,mshtml="
-    trap '"$WINESERVER" -k < /dev/null > /dev/null 2>&1 || true; rm -rf "$WINEPREFIX"' EXIT
-    "$WINESERVER" -p < /dev/null > /dev/null 2>&1
-    "$WINELOADER" wineboot -i < /dev/null > /dev/null 2>&1
-    cd "$dir" && ctest --output-on-failure -j "$jobs" "$@"
-  )
 }
 
 # Configures one build folder: configure dir [cmake options...].
@@ -71,34 +60,20 @@ for kind in "${builds[@]}"; do
       (cd "build/$kind" && ctest --output-on-failure -j "$jobs")
       ;;
     windows)
-      # The 32-bit program users get, and the same sources built for 64-bit Windows, whose
-      # tests run under 64-bit Wine on any x86-64 machine. The 32-bit build's own facts (its
-      # export table) are checked from the file; its tests under Wine run only where the
-      # machine runs 32-bit programs.
-      if native_32bit; then
-        configure_and_build build/windows --toolchain cmake/mingw-i686.cmake
-        wine_ctest build/windows 32
-      else
-        # Without Wine's 32-bit half only the programs that carry the exports are built, and
-        # their export tables checked from the files.
-        echo "=== 32-bit Windows tests under Wine skipped: this machine runs no 32-bit x86 programs"
-        configure build/windows --toolchain cmake/mingw-i686.cmake
-        cmake --build build/windows -j "$jobs" --target vantrel_Win32 windows_program_tests
-        for program in build/windows/frontend/vantrel_Win32.exe \
-                       build/windows/tests/windows_program/windows_program_tests.exe; do
-          bash tests/windows_program/export_table_test.sh i686-w64-mingw32-objdump "$program"
-        done
-      fi
-      echo "=== windows64 build"
+      # The same sources built for 64-bit Windows, whose tests run under 64-bit Wine on any
+      # x86-64 machine, then the 32-bit program users get, whose tests run under 32-bit Wine:
+      # here, or, where the machine runs no 32-bit programs, in an emulated guest.
+      linux_program
       configure_and_build build/windows64 --toolchain cmake/mingw-x86_64.cmake
-      # The end-to-end tests compare the Windows program's figures with the Linux program's:
-      # the normal build's, made here when this run has not built it.
-      if [[ ! -x build/normal/frontend/vantrel ]]; then
-        echo "=== the Linux program for the Windows end-to-end tests"
-        cmake -S . -B build/normal > build/normal.configure.log 2>&1 || { cat build/normal.configure.log; exit 1; }
-        cmake --build build/normal -j "$jobs" --target vantrel
+      VANTREL_LINUX=$PWD/build/normal/frontend/vantrel bash scripts/wine-ctest.sh build/windows64 64
+      echo "=== windows 32-bit build"
+      configure_and_build build/windows --toolchain cmake/mingw-i686.cmake
+      if native_32bit; then
+        VANTREL_LINUX=$PWD/build/normal/frontend/vantrel bash scripts/wine-ctest.sh build/windows 32
+      else
+        echo "=== 32-bit Windows tests under Wine in an emulated guest"
+        bash scripts/wine32-guest.sh build/windows build/normal/frontend/vantrel
       fi
-      VANTREL_LINUX=$PWD/build/normal/frontend/vantrel wine_ctest build/windows64 64
       ;;
     *) echo "unknown build: $kind" >&2; exit 2 ;;
   esac

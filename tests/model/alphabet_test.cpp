@@ -47,6 +47,19 @@ TEST(SymbolAlphabet, DistanceEdges) {
     }
 }
 
+// The extra-bit count of every length and distance symbol, as RFC 1951 gives them (the length
+// symbols shifted by one length). Counts of values that are powers of two are where a
+// floating-point logarithm lands a hair above the integer on some units.
+TEST(SymbolAlphabet, ExtraBitsOfEverySymbol) {
+    const Deflate tables;
+    const uint32_t lengthBits[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                     2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+    const uint32_t distanceBits[30] = {0, 0, 0, 0, 1, 1, 2,  2,  3,  3,  4,  4,  5,  5,  6,
+                                       6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+    for (uint32_t i = 0; i < 29; ++i) EXPECT_EQ(tables.lengthExtraBits(257 + i), lengthBits[i]) << 257 + i;
+    for (uint32_t d = 0; d < 30; ++d) EXPECT_EQ(tables.distanceExtraBits(d), distanceBits[d]) << d;
+}
+
 // Every length and distance is its symbol's base plus an extra value that fits the symbol's
 // extra bits, and the symbols cover their ranges in order without gaps.
 TEST(SymbolAlphabet, TablesAreConsistentOverTheWholeRange) {
