@@ -24,6 +24,7 @@ fi
 build=$(realpath "$1")
 linux=$(realpath "$2")
 script=$(realpath "$0")
+source=$(realpath "$(dirname "$0")/..")
 share=$(mktemp -d "${TMPDIR:-/tmp}/vantrel-guest.XXXXXX")
 trap 'rm -rf "$share"' EXIT
 
@@ -60,7 +61,13 @@ mount -t sysfs sysfs /newroot/sys
 mount -t devtmpfs devtmpfs /newroot/dev
 mkdir -p /newroot/dev/pts /newroot/dev/shm
 mount -t devpts devpts /newroot/dev/pts
+# The writable places hide what the host has there: the source tree (the tests' scripts, this
+# script) is held aside and put back at its own path, for a checkout under /tmp, say.
+mkdir -p /held
+mount --bind $(printf %q "/newroot$source") /held
 for dir in /dev/shm /tmp /run /root; do mount -t tmpfs tmpfs /newroot\$dir; done
+mkdir -p $(printf %q "/newroot$source")
+mount --bind /held $(printf %q "/newroot$source")
 mkdir -p $(printf %q "/newroot$build")
 mount --bind /copies/build $(printf %q "/newroot$build")
 mkdir -p /newroot/tmp/vantrel-guest $(printf %q "/newroot$share")
