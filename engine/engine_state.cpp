@@ -35,6 +35,7 @@ void initEngineDefaults()
     e.result = nullptr;
     e.status = ENGINE_STATUS_DONE;
     e.abortRequested = 0;
+    e.measureFailed = 0;
     e.stopDecided = 0;
     e.zeroSamples = 0;
     e.nonZeroSamples = 0;

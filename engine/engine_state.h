@@ -71,6 +71,9 @@ struct EngineState {
     EngineResult *result = nullptr;
     std::atomic<int32_t> status{ENGINE_STATUS_DONE};
     std::atomic<int32_t> abortRequested{0};
+    // A block could not be measured: the device ends with ENGINE_STATUS_MEASURE_FAILED, whatever
+    // status another context stores meanwhile.
+    std::atomic<int32_t> measureFailed{0};
     std::atomic<int32_t> stopDecided{0};
     // The counters change on every sample: a cache line of their own keeps the settings above,
     // which every call reads, from bouncing between the sampler threads.

@@ -29,6 +29,7 @@ void resetEngineState()
     if (e.result)
         *e.result = EngineResult{};
     e.abortRequested = 0;
+    e.measureFailed = 0;
     e.status = ENGINE_STATUS_DONE;
     e.stopDecided = 0;
     if (!e.contexts)

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -25,25 +26,38 @@ namespace {
 uint64_t cardBytes() { return uint64_t{engineState.dataCards} * model::KUV_CARD_SIZE; }
 
 // Asks for context c's next location once its block has been counted.
-int32_t requestNext(int32_t c)
+void requestNext(int32_t c)
 {
     ThreadContext &context = engineState.contexts[c];
     context.location = nextReadLocation(c);
     requestRead(c, context.location);
-    return 0;
 }
 
-int32_t measureStripe(int32_t c, const uint8_t *buffer)
+// Hands a copy of `bytes` bytes of `buffer` to `compress`, which calls the model on it and
+// returns the model's result. False when the copy cannot be allocated or the model reports a
+// failure (it has written its own line): the block then has no measurement.
+template <typename Compress>
+bool compressCopy(const uint8_t *buffer, uint64_t bytes, Compress compress)
+{
+    try {
+        // The model gets a copy of its own; the caller's buffer is released for the next read.
+        const std::vector<uint8_t> copy(buffer, buffer + bytes);
+        return compress(copy) == 0;
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+}
+
+bool measureStripe(int32_t c, const uint8_t *buffer)
 {
     EngineState &e = engineState;
     ThreadContext &context = e.contexts[c];
     model::Zov *zov = e.zovModel;
     const uint32_t blockSize = static_cast<uint32_t>(e.blockSize);
-    if (zov) {
-        // The model gets a copy of its own; the caller's buffer is released for the next read.
-        const std::vector<uint8_t> stripe(buffer, buffer + blockSize);
-        zov->compressZov(stripe);  // a failure is reported by the model; the block still counts
-    }
+    if (zov && !compressCopy(buffer, blockSize, [zov](const std::vector<uint8_t> &stripe) {
+            return zov->compressZov(stripe);
+        }))
+        return false;
     {
         std::lock_guard<std::mutex> guard(context.lock);
         context.inputBytes = blockSize;
@@ -60,10 +74,11 @@ int32_t measureStripe(int32_t c, const uint8_t *buffer)
         std::snprintf(text, sizeof text, "Zov : (%g)", double(zov->bytesOut()) / blockSize);
         logLine(text, 0, c);
     }
-    return requestNext(c);
+    requestNext(c);
+    return true;
 }
 
-int32_t measureCards(int32_t c, const uint8_t *buffer)
+bool measureCards(int32_t c, const uint8_t *buffer)
 {
     EngineState &e = engineState;
     ThreadContext &context = e.contexts[c];
@@ -74,9 +89,11 @@ int32_t measureCards(int32_t c, const uint8_t *buffer)
         // A block shorter than the data cards is handed over as it is: the model refuses the
         // wrong length, and nothing is read past the caller's buffer.
         const uint64_t copied = cards < uint64_t(e.blockSize) ? cards : uint64_t(e.blockSize);
-        const std::vector<uint8_t> stripe(buffer, buffer + copied);
         const uint64_t stripeNumber = cards ? context.location / cards : 0;
-        tarnel->compressKuv(stripeNumber, stripe, &out);  // failures are reported by the model
+        if (!compressCopy(buffer, copied, [&](const std::vector<uint8_t> &stripe) {
+                return tarnel->compressKuv(stripeNumber, stripe, &out);
+            }))
+            return false;
     }
     {
         std::lock_guard<std::mutex> guard(context.lock);
@@ -87,7 +104,8 @@ int32_t measureCards(int32_t c, const uint8_t *buffer)
         context.nonZeroSamples += 1;  // every block of a model type is a non-zero sample
     }
     e.nonZeroSamples.fetch_add(1);
-    return requestNext(c);
+    requestNext(c);
+    return true;
 }
 
 // One dump line: `key` followed by each count and a blank.
@@ -135,7 +153,7 @@ void makeModelObject()
     }
 }
 
-int32_t measureModelBlock(int32_t c, const uint8_t *buffer)
+bool measureModelBlock(int32_t c, const uint8_t *buffer)
 {
     if (engineState.engineType == ENGINE_TYPE_ZOV)
         return measureStripe(c, buffer);

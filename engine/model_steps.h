@@ -22,8 +22,10 @@ void makeModelObject();
 // vantrel_read_done, after the checks and the trace line: hands a copy of one block of context c
 // to the model (without an engine lock), counts it as a non-zero sample (under c's lock) and
 // requests c's next location. Type 400 also logs the "Zov : (" line. With no model object (its
-// construction failed) the block only counts. Returns 0. Thread-safe across contexts.
-int32_t measureModelBlock(int32_t c, const uint8_t *buffer);
+// construction failed) the block only counts. Returns true, or false when the block could not
+// be measured (the copy could not be allocated, or the model reported a failure): then nothing
+// is counted and nothing requested. Thread-safe across contexts.
+bool measureModelBlock(int32_t c, const uint8_t *buffer);
 
 // readContextStats, under the context's lock: replaces stats->ratioSum by the model's compressed
 // fraction (1 / its ratio); takes the model's lock inside the context's.

@@ -54,7 +54,17 @@ int32_t finishContext()
     if (finished != engineState.threads)
         return 0;
     finalizeEngineResult();
-    return engineState.status.load();
+    return engineState.measureFailed.load() ? ENGINE_STATUS_MEASURE_FAILED : engineState.status.load();
+}
+
+// A block that could not be measured ends the device: its figures would leave out what the
+// block holds, or count it as measured when it was not. Every context finishes at its next
+// call; this one finishes now.
+int32_t endUnmeasured()
+{
+    engineState.measureFailed = 1;
+    engineState.abortRequested = 1;
+    return finishContext();
 }
 
 int32_t measureBlock(int32_t c, int32_t *measureState, const uint8_t *buffer)
@@ -211,7 +221,7 @@ extern "C" int32_t VANTREL_CALL vantrel_read_done(uint32_t deviceId, uint32_t th
         logLine(text, 3, c);
     }
     if (isModelType(e.engineType))
-        return measureModelBlock(c, buffer);
+        return measureModelBlock(c, buffer) ? 0 : endUnmeasured();
     const bool zero = zeroTest >= 2 ? isZeroBlock(buffer, e.blockSize) : zeroTest == 1;
     return sampleDeflateBlock(c, buffer, zero);
 }

@@ -36,7 +36,10 @@ enum EngineStatus {
     ENGINE_STATUS_DONE = -2,
     ENGINE_STATUS_EARLY_STOP = -3,
     ENGINE_STATUS_ABORTED = -5,
-    ENGINE_STATUS_SHORT_READ = -6
+    ENGINE_STATUS_SHORT_READ = -6,
+    /* A block could not be measured: memory ran out in the engine or in its compression model.
+     * The block is not counted and every context ends; the device has no figures. */
+    ENGINE_STATUS_MEASURE_FAILED = -7
 };
 
 /* Statistics event codes, first argument of StatsEventCallback. */

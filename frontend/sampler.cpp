@@ -134,26 +134,39 @@ void makeThreadRanges(int64_t deviceBytes, std::vector<threadWorkData *> &record
     }
 }
 
-void samplerThread(threadWorkData *record, const char *name, Calculations *)
-{
-    SamplerDevice reader;
-    if (!reader.open(name)) {
-        consoleAndLog(std::cerr, std::string("Error opening : ") + name + " - " + deviceErrorText(reader.error()));
-        // A device that cannot be opened is never a success: without an I/O-error abort (or
-        // another thread's failure) the run ends as a device that cannot be read.
-        if (ioErrorCheck(record) != 0) {
-            int32_t noFailure = 0;
-            runStatus.compare_exchange_strong(noFailure, EXIT_CODE_DEVICE_SIZE);
-        }
-        leaveFailing(record);
-        return;
-    }
+namespace {
 
+// Text of a memory failure, whatever the platform's error codes.
+const char *const kNoMemoryText = "Cannot allocate memory";
+
+// Ends the run from a sampler thread that cannot go on: writes `action` + " : " + `name` +
+// " - " + `reason` on the console and in the log, leaves `code` in runStatus unless another
+// failure came first, and leaves. Never throws: when memory is short the message may be lost,
+// but the run still fails.
+void failSampling(threadWorkData *record, int32_t code, const char *action, const char *name,
+                  const char *reason)
+{
+    int32_t noFailure = 0;
+    runStatus.compare_exchange_strong(noFailure, code);
+    try {
+        consoleAndLog(std::cerr, std::string(action) + " : " + name + " - " + reason);
+        pushStopRequest();
+    } catch (const std::exception &) {
+        // The main thread stops the other sampler threads once it sees the failure.
+    }
+    leave(record, false);
+}
+
+// Serves read requests on `reader` until a stop request, the engine's end of the device or a
+// failure. Returns true when the engine ended the device; false when the thread took a stop
+// request or failed the run (runStatus then holds the code).
+bool serveReads(threadWorkData *record, const char *name, SamplerDevice &reader)
+{
     const size_t bufferBytes = size_t(settings.inblockSize);
     std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[bufferBytes]);
     if (!buffer) {
-        leave(record, true);
-        return;
+        failSampling(record, EXIT_CODE_ENGINE_MEMORY, "Error sampling", name, kNoMemoryText);
+        return false;
     }
 
     for (;;) {
@@ -162,7 +175,7 @@ void samplerThread(threadWorkData *record, const char *name, Calculations *)
             // Put it back so that every other sampler thread finds it too.
             readQueue.push(std::move(request), 1);
             leave(record, false);
-            return;
+            return false;
         }
 
         uint64_t bytesRead = 0;
@@ -179,7 +192,7 @@ void samplerThread(threadWorkData *record, const char *name, Calculations *)
                 consoleAndLog(std::cerr, "Error reading : " + std::to_string(request->offset) + " - " +
                               deviceErrorText(reader.error()));
                 leaveFailing(record);
-                return;
+                return false;
             }
         }
 
@@ -190,13 +203,38 @@ void samplerThread(threadWorkData *record, const char *name, Calculations *)
                                          std::to_string(request->offset) + " read_done rc " +
                                          std::to_string(rc) + " ");
         }
+        if (rc == ENGINE_STATUS_MEASURE_FAILED) {
+            // A sample could not be measured: figures without it would be no estimate.
+            failSampling(record, EXIT_CODE_ENGINE_MEMORY, "Error sampling", name, kNoMemoryText);
+            return false;
+        }
         if (rc != 0) {
             // The main road tells the user what the end means once the figures are final.
             engineEndStatus.store(rc);
             pushStopRequest();
-            break;
+            return true;
         }
     }
+}
 
-    leave(record, true);
+} // namespace
+
+void samplerThread(threadWorkData *record, const char *name, Calculations *)
+{
+    // No exception may leave the thread: it would end the process without a word.
+    try {
+        SamplerDevice reader;
+        if (!reader.open(name)) {
+            // The open's failure is the run's, whatever the thread count: it is not one of the
+            // failed reads that the I/O-error limit tolerates.
+            failSampling(record, EXIT_CODE_DEVICE_SIZE, "Error opening", name,
+                         deviceErrorText(reader.error()).c_str());
+            return;
+        }
+        if (serveReads(record, name, reader)) leave(record, true);
+    } catch (const std::bad_alloc &) {
+        failSampling(record, EXIT_CODE_ENGINE_MEMORY, "Error sampling", name, kNoMemoryText);
+    } catch (const std::exception &error) {
+        failSampling(record, EXIT_CODE_THREADS_ENDED, "Error sampling", name, error.what());
+    }
 }

@@ -41,11 +41,13 @@ void makeThreadRanges(int64_t deviceBytes, std::vector<threadWorkData *> &record
 
 // Body of one sampler thread: opens `deviceName` read-only and serves read requests until it
 // takes a stop request or sees the engine end the device, whose status it then stores in
-// engineEndStatus. When the device cannot be opened, or a failed read exceeds the I/O-error
-// limit, it writes the failure's message, leaves the code in runStatus (12 for an open
-// failure within the limit, 14 beyond it) and stops every sampler thread; it never ends the
-// process itself: the main thread ends the run once the threads are joined. `figures` is not
-// used.
+// engineEndStatus. A thread that cannot go on writes the failure's message, leaves its code in
+// runStatus (unless another failure came first) and stops every sampler thread: 12 when the
+// device cannot be opened ("Error opening : "), 14 when a failed read exceeds the I/O-error
+// limit ("Error reading : "), 23 when memory runs out for its buffer or for measuring a sample
+// ("Error sampling : " name " - Cannot allocate memory"), 13 for any other exception. It never
+// ends the process and no exception leaves it: the main thread ends the run once the threads
+// are joined. `figures` is not used.
 void samplerThread(threadWorkData *record, const char *deviceName, Calculations *figures);
 
 #endif

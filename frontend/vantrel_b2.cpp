@@ -8,6 +8,7 @@
 #include <memory>
 #include <new>
 #include <queue>
+#include <system_error>
 #include <vector>
 
 #include "engine/vantrel_engine.h"
@@ -42,12 +43,61 @@ void emptyReadQueue()
     }
 }
 
-void freeRecords(std::vector<threadWorkData *> &records)
-{
-    while (!records.empty()) {
-        delete records.back();
-        records.pop_back();
+// The sampler threads' records of one device, freed when it ends.
+struct ThreadRecords {
+    std::vector<threadWorkData *> list;
+    ThreadRecords() = default;
+    ThreadRecords(const ThreadRecords &) = delete;
+    ThreadRecords &operator=(const ThreadRecords &) = delete;
+    ~ThreadRecords()
+    {
+        for (threadWorkData *record : list) delete record;
     }
+};
+
+// The sampler threads of one device. Leaving its scope stops and joins them, after a failure
+// or an exception too, so that no sampler thread outlives its device or its records.
+class SamplerCrew {
+public:
+    // The stop request is made up front: stopping must not depend on memory being left.
+    SamplerCrew() : stop_(std::make_unique<ReadRequest>(ReadRequest{kStopOffset, kStopLength, -1})) {}
+    SamplerCrew(const SamplerCrew &) = delete;
+    SamplerCrew &operator=(const SamplerCrew &) = delete;
+    ~SamplerCrew() { stopAndJoin(); }
+
+    // Starts one sampler thread for `record` on the device `name`. Throws std::system_error
+    // when the system cannot start a thread (and std::bad_alloc).
+    void start(threadWorkData *record, const char *name, Calculations *figures)
+    {
+        auto thread = std::make_unique<std::thread>(samplerThread, record, name, figures);
+        threads_.push_back(std::move(thread));
+        startedSamplerThreads.store(int(threads_.size()));
+    }
+
+    // Hands the threads a stop request, which each one puts back for the next, and joins them.
+    // The device is done by now (the engine ended it, every thread finished, or the run failed),
+    // so no thread has work left that a stop would cut short.
+    void stopAndJoin()
+    {
+        if (threads_.empty()) return;
+        if (stop_) readQueue.push(std::move(stop_), 1);
+        for (auto &thread : threads_) thread->join();
+        threads_.clear();
+        startedSamplerThreads.store(0);
+    }
+
+private:
+    std::vector<std::unique_ptr<std::thread>> threads_;
+    std::unique_ptr<ReadRequest> stop_;
+};
+
+// Fails the run (unless a failure came first) because the `what` thread could not be started:
+// "Cannot start <what> thread - " and the system's reason, on the console and in the log.
+void reportThreadStartFailure(const char *what, const std::system_error &error)
+{
+    int32_t noFailure = 0;
+    runStatus.compare_exchange_strong(noFailure, EXIT_CODE_ENGINE_MEMORY);
+    consoleAndLog(std::cerr, std::string("Cannot start ") + what + " thread - " + error.code().message());
 }
 
 // The device could not be sized: a batch skips it, a single-device run ends with code 12.
@@ -86,14 +136,16 @@ void reportDeviceEnd(const Calculations &figures, const DeviceEnd &end)
 }
 
 // Samples the current device (devicePath, already sized) and leaves its figures in
-// `figures`. `deviceCount` is the number of devices sampled before it. Returns false when a
-// sampler thread failed the run (runStatus holds the code); the threads are joined either way.
+// `figures`. `deviceCount` is the number of devices sampled before it. Returns false when the
+// run failed on it (runStatus holds the code): a sampler thread failed, a thread could not be
+// started, the engine's memory could not be had or every sampler thread ended early. The
+// sampler threads are joined either way.
 bool sampleDevice(Calculations *figures, int deviceCount)
 {
     ioErrorLimit = ioErrorLimitFor(deviceSizeBytes, settings.inblockSize, settings.ioErrorFraction);
 
-    std::vector<threadWorkData *> threadRecords;
-    makeThreadRanges(deviceSizeBytes, threadRecords, settings.threadCount, settings.inblockSize,
+    ThreadRecords threadRecords;
+    makeThreadRanges(deviceSizeBytes, threadRecords.list, settings.threadCount, settings.inblockSize,
                      settings.loglevel);
 
     const uint64_t seed = settings.qa != 0 ? settings.qa : uint64_t(std::time(nullptr));
@@ -108,7 +160,8 @@ bool sampleDevice(Calculations *figures, int deviceCount)
     std::unique_ptr<uint8_t[]> engineMemory(new (std::nothrow) uint8_t[memorySize]);
     if (!engineMemory) {
         queueLogLine(2, "Cannot allocate memory for threads");
-        exitWith(EXIT_CODE_ENGINE_MEMORY);
+        runStatus.store(EXIT_CODE_ENGINE_MEMORY);
+        return false;
     }
     vantrel_set_memory(engineMemory.get(), memorySize);
 
@@ -116,20 +169,23 @@ bool sampleDevice(Calculations *figures, int deviceCount)
     sampleCounter.store(0);
     engineEndStatus.store(0);
     for (int i = 0; i < settings.threadCount; ++i) {
-        threadRecords[i]->reset();
-        vantrel_threads_params(i, int64_t(threadRecords[i]->rangeStart),
-                               int64_t(threadRecords[i]->rangeEnd));
+        threadRecords.list[i]->reset();
+        vantrel_threads_params(i, int64_t(threadRecords.list[i]->rangeStart),
+                               int64_t(threadRecords.list[i]->rangeEnd));
     }
     EngineResult engineResult{};
     vantrel_start(kSampledDeviceId, uint64_t(deviceSizeBytes) >> 9, &engineResult);
 
-    // The threads' own copy of the name: devicePath changes with the next batch entry.
+    // The threads' own copy of the name: devicePath changes with the next batch entry. The
+    // crew comes after the records and the name, so that it joins the threads before they go.
     const std::string threadDeviceName = settings.devicePath;
-    std::vector<std::unique_ptr<std::thread>> samplerThreads;
-    for (int i = 0; i < settings.threadCount && runStatus.load() == 0; ++i) {
-        startedSamplerThreads.fetch_add(1);
-        samplerThreads.push_back(std::make_unique<std::thread>(
-            samplerThread, threadRecords[i], threadDeviceName.c_str(), figures));
+    SamplerCrew crew;
+    try {
+        for (int i = 0; i < settings.threadCount && runStatus.load() == 0; ++i) {
+            crew.start(threadRecords.list[i], threadDeviceName.c_str(), figures);
+        }
+    } catch (const std::system_error &error) {
+        reportThreadStartFailure("sampler", error);
     }
 
     if (settings.verbose) {
@@ -142,13 +198,13 @@ bool sampleDevice(Calculations *figures, int deviceCount)
     printReport(&row, REPORT_REGISTER);
 
     // The device is done when the sample target is reached, every sampler thread has finished
-    // (an exhaustive pass: only these two) or a sampler thread failed the run. The sampler
-    // threads wake the monitor as they leave; a tick comes only when a whole interval has
-    // passed without the device done.
+    // (an exhaustive pass: only these two) or the run failed. The sampler threads wake the
+    // monitor as they leave; a tick comes only when a whole interval has passed without the
+    // device done.
     const uint32_t target = settings.maxNumSamples;
     const bool exhaustive = settings.exhaustive;
     const auto deviceDone = [&] {
-        return runStatus.load() != 0 || allThreadsFinished(threadRecords) ||
+        return runStatus.load() != 0 || allThreadsFinished(threadRecords.list) ||
                (!exhaustive && sampleCounter.load() >= target);
     };
     const auto interval = std::chrono::milliseconds(kMonitorIntervalMs);
@@ -157,30 +213,33 @@ bool sampleDevice(Calculations *figures, int deviceCount)
     }
     // The finished flags first, then the status and the counter: a thread stores either of
     // them before its flag when it leaves after a failure or the engine's end.
-    if (!exhaustive && allThreadsFinished(threadRecords) && runStatus.load() == 0 &&
+    if (!exhaustive && allThreadsFinished(threadRecords.list) && runStatus.load() == 0 &&
         sampleCounter.load() < target) {
-        exitWith(EXIT_CODE_THREADS_ENDED);
+        runStatus.store(EXIT_CODE_THREADS_ENDED);
     }
 
     // After a failure too: every request has become a stop request, so each thread ends after
     // its current read, and the run's end then finds no sampler thread still writing to the log.
-    for (auto &thread : samplerThreads) thread->join();
-    samplerThreads.clear();
-    startedSamplerThreads.store(0);
+    crew.stopAndJoin();
 
     // A failure seen here, even one after the engine ended the device, leaves it without figures.
     const bool sampled = runStatus.load() == 0;
     // The device's last tick, with its final figures now that every sampler thread is done.
     if (sampled) monitorTick(figures, &row);
-    freeRecords(threadRecords);
     return sampled;
 }
 
-// The devices of a run that have a result, in order, and how many of them the totals cover.
+// The devices of a run that have a result, in order, and how many of them the totals cover;
+// and how far the run has come, so that a run that fails part-way still reports the devices it
+// finished.
 struct RunResults {
     std::queue<std::unique_ptr<DeviceResult>> kept;
     int totalled = 0;
+    bool batchRun = false;
+    int sampledDevices = 0;  // devices sampled to their end, with or without figures
 };
+
+RunResults runResults;
 
 // Keeps the result of the device `name` for the final summaries; a device that reached the
 // sample target also joins the totals (totalCalculations).
@@ -215,34 +274,43 @@ void reportBatchResults(RunResults &results)
     printReport(&totals, REPORT_TOTAL);
 }
 
-// Ends the run that a sampler thread failed with `code`. A batch aborted by I/O errors first
-// reports the devices it finished before the aborted one, as at a normal end; the aborted
-// device has no result, and the devices after it are not read. `deviceCount` is the number of
-// devices finished.
-[[noreturn]] void endFailedRun(int code, bool batchRun, int deviceCount, RunResults &results)
+// Ends a run that failed with `code`. A batch that fails after it finished devices first
+// reports them as at a normal end (console, CSV file, "Summarize" lines in the log, totals of
+// those devices); the device it failed on has no result, and the devices after it are not read.
+[[noreturn]] void endFailedRun(int code)
 {
-    if (batchRun && code == EXIT_CODE_IO_ERRORS && deviceCount > 0) {
+    // A failure while the finished devices are being reported ends the run at once.
+    static bool reporting = false;
+    if (!reporting && runResults.batchRun && runResults.sampledDevices > 0) {
+        reporting = true;
         stopLoggerThread();
-        reportBatchResults(results);
+        reportBatchResults(runResults);
     }
     exitWith(code);
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+// Ends the run after an exception reached main: `code` and the message `text` followed by
+// `detail`, on the console and in the log when memory allows.
+[[noreturn]] void endOnException(int code, const char *text, const char *detail = "") noexcept
 {
-    // A closed standard stream must not lend its number to the log or the CSV file.
-    if (fillClosedStandardStreams()) markStandardOutputMissing();
-    csvSeparator = ",";
-    // The arguments as UTF-8 text, whatever form the platform hands them in.
-    std::vector<std::string> arguments = commandLineArguments(argc, argv);
-    std::vector<char *> argumentPointers;
-    for (std::string &argument : arguments) argumentPointers.push_back(argument.data());
-    argumentPointers.push_back(nullptr);
-    if (!startUp(int(arguments.size()), argumentPointers.data())) return 1;
+    try {
+        consoleAndLog(std::cerr, std::string(text) + detail);
+    } catch (const std::exception &) {
+    }
+    try {
+        endFailedRun(code);
+    } catch (const std::exception &) {
+        exitWith(code);
+    }
+}
 
+// The run after start-up: the device list, the logger thread, each device in turn, the final
+// reports and the log's end. Returns the process status.
+int runDevices()
+{
+    RunResults &results = runResults;
     const bool batchRun = !settings.config.empty();
+    results.batchRun = batchRun;
     std::unique_ptr<std::queue<ListedEntry>> batch;
     if (batchRun) {
         batch = parseBatchFile(settings.config, totalCalculations);
@@ -251,17 +319,21 @@ int main(int argc, char **argv)
         batch = std::make_unique<std::queue<ListedEntry>>();
     }
 
-    auto *runCalculations = new Calculations(0, 0, 0);
+    auto runCalculations = std::make_unique<Calculations>(0, 0, 0);
     if (logFileIsOpen()) {
-        startLoggerThread();
+        try {
+            startLoggerThread();
+        } catch (const std::system_error &error) {
+            reportThreadStartFailure("logger", error);
+            exitWith(EXIT_CODE_ENGINE_MEMORY);
+        }
         sleepMs(kSettleMs);
     }
     platformBeforeDevices(batchRun, *batch);
     // One device under several names is sampled once: disk numbers are resolved by now.
     if (batchRun) dropBatchDuplicates(*batch, totalCalculations);
 
-    RunResults results;
-    int deviceCount = 0;
+    int &deviceCount = results.sampledDevices;
     do {
         runCalculations->reset();
         sampleCounter.store(0);
@@ -284,9 +356,7 @@ int main(int argc, char **argv)
         }
 
         const uint32_t failedReadsBefore = ioErrors.load();
-        if (!sampleDevice(runCalculations, deviceCount)) {
-            endFailedRun(runStatus.load(), batchRun, deviceCount, results);
-        }
+        if (!sampleDevice(runCalculations.get(), deviceCount)) endFailedRun(runStatus.load());
 
         // Without a measured sample the figures are not numbers, or not measurements: such a
         // device has no result, and says why.
@@ -306,15 +376,18 @@ int main(int argc, char **argv)
         reportBatchResults(results);
     } else {
         reportHeaderShown = false;
-        DeviceResult row{runCalculations, deviceName};
+        DeviceResult row{runCalculations.get(), deviceName};
         if (!settings.verbose && hasMeasuredSamples(*runCalculations)) printReport(&row, REPORT_ROW);
-        writeRunEnd(runCalculations);
+        writeRunEnd(runCalculations.get());
         for (; !results.kept.empty(); results.kept.pop()) delete results.kept.front()->figures;
     }
-    delete runCalculations;
+    runCalculations.reset();
     closeCsvFile();
     emptyReadQueue();
 
+    // A batch in which no device could even be sized estimated nothing: it fails as a single
+    // device that cannot be sized does, after its messages and summaries.
+    if (batchRun && deviceCount == 0) runStatus.store(EXIT_CODE_DEVICE_SIZE);
     queueLogLine(2, "Finished vantrel");
     writeRunEnd(nullptr);
     delete totalCalculations;
@@ -324,4 +397,28 @@ int main(int argc, char **argv)
     checkStandardOutput();
     const int32_t code = runStatus.load();
     return exitStatusFor(code != 0 ? code : outputFailureCode());
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // No exception leaves main: a failure that reaches here still ends the run in order, with
+    // its message, the finished devices of a batch reported and a non-zero status.
+    try {
+        // A closed standard stream must not lend its number to the log or the CSV file.
+        if (fillClosedStandardStreams()) markStandardOutputMissing();
+        csvSeparator = ",";
+        // The arguments as UTF-8 text, whatever form the platform hands them in.
+        std::vector<std::string> arguments = commandLineArguments(argc, argv);
+        std::vector<char *> argumentPointers;
+        for (std::string &argument : arguments) argumentPointers.push_back(argument.data());
+        argumentPointers.push_back(nullptr);
+        if (!startUp(int(arguments.size()), argumentPointers.data())) return 1;
+        return runDevices();
+    } catch (const std::bad_alloc &) {
+        endOnException(EXIT_CODE_ENGINE_MEMORY, "Cannot allocate memory for the run");
+    } catch (const std::exception &error) {
+        endOnException(EXIT_CODE_THREADS_ENDED, "Unexpected error - ", error.what());
+    }
 }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <iostream>
 
 namespace orvane::tessaline::kbx::tarnel {
@@ -20,10 +21,13 @@ inline uint32_t scaledSize(size_t n) {
 }
 
 // Writes the failure line of a caught exception for `function` (its qualified name) to the
-// standard output stream.
+// standard output stream, in one write: threads that fail at once must not merge their lines.
+// Allocates nothing, since the exception may be a lack of memory.
 inline void reportCaughtException(const char* function) {
-    std::cout << "[" << function << "] Exception occurred. Compression was not sucessful."
-              << std::endl;
+    char line[256];
+    std::snprintf(line, sizeof line, "[%s] Exception occurred. Compression was not sucessful.\n",
+                  function);
+    std::cout << line << std::flush;
 }
 
 }  // namespace orvane::tessaline::kbx::tarnel

@@ -263,8 +263,9 @@ TEST_F(ModelEngineTest, CardSamplesUseTheStripeNumberAndDumpTheNodes)
     setNodeDumpVariable(false);
 }
 
-// Blocks the model cannot take still count as samples, and nothing is read past the block.
-TEST_F(ModelEngineTest, BlocksWithoutAFittingModelOnlyCount)
+// A block the model refuses is no measurement: it is not counted and the device ends; nothing
+// is read past the block. Without any model object a block only counts.
+TEST_F(ModelEngineTest, BlocksTheModelRefusesEndTheDevice)
 {
     {
         SCOPED_TRACE("20 data cards do not fit in a 65536-byte block");
@@ -279,15 +280,15 @@ TEST_F(ModelEngineTest, BlocksWithoutAFittingModelOnlyCount)
         EngineResult result{};
         session.start(&result);
         ::testing::internal::CaptureStderr();
-        EXPECT_EQ(device.answer(0), 0);
+        EXPECT_EQ(device.answer(0), ENGINE_STATUS_MEASURE_FAILED);
         EXPECT_EQ(::testing::internal::GetCapturedStderr(),
                   "[orvane::tessaline::kbx::tarnel::compressKuv] Error: Input stripe vector does not have length 81920\n");
         ContextStats stats{};
         vantrel_get_contextStats(0, &stats);
-        EXPECT_EQ(stats.nonZeroSamples, 1);
-        EXPECT_EQ(stats.compressedBytes, 0u);
-        EXPECT_EQ(stats.inputBytes, 81920u);
-        EXPECT_TRUE(device.pending(0));
+        EXPECT_EQ(stats.nonZeroSamples, 0);
+        EXPECT_EQ(stats.inputBytes, 0u);
+        EXPECT_EQ(result.nonZeroSamples, 0u);
+        EXPECT_FALSE(device.pending(0));
     }
     // A caller that goes on after passGlobals threw: no stripe model at all, or a card model
     // kept from an earlier call beside a card count of 0.
@@ -295,8 +296,10 @@ TEST_F(ModelEngineTest, BlocksWithoutAFittingModelOnlyCount)
     engineState.zovModel = nullptr;
     struct FailedSetUp {
         uint32_t engineType, dataCards, stripeWidth;
+        bool modelKept;  // a model object stays from before, and refuses the block
     };
-    for (const FailedSetUp &failed : {FailedSetUp{ENGINE_TYPE_ZOV, 0, 4}, FailedSetUp{ENGINE_TYPE_TARNEL, 0, 0}}) {
+    for (const FailedSetUp &failed :
+         {FailedSetUp{ENGINE_TYPE_ZOV, 0, 4, false}, FailedSetUp{ENGINE_TYPE_TARNEL, 0, 0, true}}) {
         SCOPED_TRACE(failed.engineType);
         EXPECT_THROW(passGlobals(10, failed.engineType, false, 1, 65536, nullptr, 0, Recorder::onLog,
                                  failed.dataCards, 1, 2, failed.stripeWidth),
@@ -310,14 +313,14 @@ TEST_F(ModelEngineTest, BlocksWithoutAFittingModelOnlyCount)
         EngineResult result{};
         vantrel_start(testDeviceId, image.size() / 512, &result);
         ::testing::internal::CaptureStderr();
-        EXPECT_EQ(device.answer(0), 0);
+        EXPECT_EQ(device.answer(0), failed.modelKept ? ENGINE_STATUS_MEASURE_FAILED : 0);
         ::testing::internal::GetCapturedStderr();  // the kept card model refuses the empty stripe
         ContextStats stats{};
         vantrel_get_contextStats(0, &stats);
-        EXPECT_EQ(stats.nonZeroSamples, 1);
+        EXPECT_EQ(stats.nonZeroSamples, failed.modelKept ? 0 : 1);
         EXPECT_EQ(stats.compressedBytes, 0u);
         EXPECT_EQ(vantrel_get_zero_savings(), 0.0);
-        EXPECT_TRUE(device.pending(0));
+        EXPECT_EQ(device.pending(0), !failed.modelKept);
     }
 }
 

@@ -200,9 +200,10 @@ test_batch_file_errors() {
   run -s VRT --config oneline.txt --loglevel 1
   expect_status 25 "batch file of one empty line"
 
-  # No device can be sized: both are skipped, and the run ends normally with empty totals.
+  # No device can be sized: both are skipped, the run reports empty totals and then fails as a
+  # single device that cannot be sized does.
   run -s VRT --config unsized.txt
-  expect_status 0 "batch without sizable devices"
+  expect_status 15 "batch without sizable devices"
   expect_text out ""
   expect_lines err "$(re "Can't evaluate $work/missing1.img size, skipping")" \
     "$(re "Can't evaluate $work/missing2.img size, skipping")"
@@ -211,7 +212,7 @@ test_batch_file_errors() {
     "$TS $(re "Can't evaluate \"$work/missing2.img\" size, skipping")" \
     "Summarize total 0 devices" \
     "$TS Number of non-zeroblocks: 0 Number of zeroblocks: 0 Total blocks: 0" \
-    "$TS Device size \\(bytes\\) 0" "$TS End of run " "Finished vantrel"
+    "$TS Device size \\(bytes\\) 0" "$TS End of run " "Finished vantrel" "Execution terminated"
 }
 
 test_single_device() {

@@ -74,7 +74,7 @@ test_unsizable_batch_entries() {
   # root directory, is skipped like any other device that cannot be sized.
   printf '\x7fELF\x02\x01\x01\x00\x00\x00\n/\n\x03\x00\xff\xfe\n' > binary.cfg
   launch out -s VRT --config binary.cfg
-  expect_status 0 "binary batch file"
+  expect_status 15 "binary batch file: no device could be sized"
   expect_text err "Can't evaluate / size, skipping"$'\n'
   expect_match vantrel.log "^$TS $(re "Can't evaluate \"/\" size, skipping")$" 1
   expect_line vantrel.log "Summarize total 0 devices"

@@ -237,9 +237,10 @@ TEST_F(ProgramRoadTest, TheBatchDiskNumbersFlowIntoTheDeviceListInFileOrder)
 {
     const std::string batch = batchFile("[1]\n\\fake\\a.img\n[7]\n");
     const FakeRun run = runFake({"1=" + diskOne, ""}, {"-s", "VRT", "--config", batch});
-    EXPECT_EQ(run.status, 0u) << run.err;
     // Disk 7 is dropped before the first device; disk 1 (size 0) and the path (missing) are
-    // each sized in turn and skipped.
+    // each sized in turn and skipped. With no device sized the batch fails as a single device
+    // that cannot be sized does.
+    EXPECT_EQ(run.status, 415u) << run.err;
     EXPECT_EQ(linesStartingWith(run.err, {"Drive number", "Can't evaluate"}),
               (std::vector<std::string>{"Drive number (7) not found", "Can't evaluate " + diskOne + " size, skipping",
                                         "Can't evaluate \\fake\\a.img size, skipping"}));
