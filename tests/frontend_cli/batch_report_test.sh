@@ -6,12 +6,6 @@
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/cli_lib.sh"
 
-# data_image file MiB: an image full of numbers as text.
-data_image() {
-  make_image "$1" "$2"
-  put "$1" 0 $(($2 * 16)) numbers
-}
-
 # csv_rows file: the rows of a CSV file as parsed by Python's csv module, one per line, the
 # fields joined by '|' and each line break in a field shown as \n or \r.
 csv_rows() {
@@ -26,11 +20,8 @@ with open(sys.argv[1], newline="") as f:
 # ---- tests --------------------------------------------------------------------------------
 
 test_io_abort_reports_finished_devices() {
-  data_image a.img 16
-  data_image b.img 16
-  data_image c.img 16
-  local a=$work/a.img b=$work/b.img c=$work/c.img
-  printf '%s\n' "$a" "$b" "$c" > devices.txt
+  local a b c
+  three_device_batch
   # Every read of the second device fails: 256 blocks allow 2 failed reads, several threads
   # exceed that at once.
   faulty VANTREL_FAULT_FILE="$b" VANTREL_FAULT_READS=all -- -s VRT --config devices.txt -p 4 -t 100 -c out.csv
@@ -68,13 +59,7 @@ test_io_abort_reports_finished_devices() {
   local n=${csv[1]%%,*}
   expect_match vantrel.log "^$TS Random seed: [0-9]+$" 2
   expect_match vantrel.log "^$TS $(re "$ABORT_1")$" 1
-  sed -n '/^Summarize device /,$p' vantrel.log > tail.log
-  expect_lines tail.log "$(re "Summarize device $a:")" \
-    "$TS Number of non-zeroblocks: $n Number of zeroblocks: 0 Total blocks: $n" \
-    "$TS Device size \\(bytes\\) 16777216" "$TS End of run " \
-    "Summarize total 1 devices" \
-    "$TS Number of non-zeroblocks: $n Number of zeroblocks: 0 Total blocks: $n" \
-    "$TS Device size \\(bytes\\) 16777216" "$TS End of run " "Execution terminated"
+  expect_one_device_summary vantrel.log "$a" "$n" 16777216
   ! grep -qF "$c" out out.csv err || fail "the device after the aborted one was reported"
 
   # Aborted on its first device, a batch has nothing finished to report.

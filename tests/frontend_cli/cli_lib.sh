@@ -34,6 +34,22 @@ put() {
     dd of="$file" bs=$BLOCK seek="$first" conv=notrunc iflag=fullblock status=none
 }
 
+# data_image file MiB: an image full of numbers as text.
+data_image() {
+  make_image "$1" "$2"
+  put "$1" 0 $(($2 * 16)) numbers
+}
+
+# three_device_batch: a.img, b.img and c.img (16 MiB data images, their paths in $a, $b and $c)
+# listed in that order in devices.txt.
+three_device_batch() {
+  data_image a.img 16
+  data_image b.img 16
+  data_image c.img 16
+  a=$work/a.img b=$work/b.img c=$work/c.img
+  printf '%s\n' "$a" "$b" "$c" > devices.txt
+}
+
 # ---- running the program ------------------------------------------------------------------
 
 fingerprint() {
@@ -123,6 +139,19 @@ $(cat "$file")"
     [[ $line =~ ^${patterns[i]}$ ]] || fail "$file line $((i + 1)): '$line' does not match /${patterns[i]}/"
     i=$((i + 1))
   done
+}
+
+# expect_one_device_summary log device blocks bytes: from its first "Summarize device" line on,
+# the log holds the summary of the one device `device` and totals of it alone, then the end of
+# a failed run. `blocks` and `bytes` (regexes) are the device's non-zero blocks and its size;
+# it has no zero block.
+expect_one_device_summary() {
+  local block_line="$TS Number of non-zeroblocks: $3 Number of zeroblocks: 0 Total blocks: $3"
+  sed -n '/^Summarize device /,$p' "$1" > summary.log
+  expect_lines summary.log "$(re "Summarize device $2:")" \
+    "$block_line" "$TS Device size \\(bytes\\) $4" "$TS End of run " \
+    "Summarize total 1 devices" \
+    "$block_line" "$TS Device size \\(bytes\\) $4" "$TS End of run " "Execution terminated"
 }
 
 # The log's start line for the command line "vantrel args...".

@@ -9,11 +9,19 @@
  *   VANTREL_FAULT_OPENS_FROM  n: the n-th and every later open of that file fails with EACCES
  *   VANTREL_FAULT_READ_DELAY_MS  ms: every read of that file first sleeps that long (a slow
  *                             device, whatever the machine's speed)
+ *   VANTREL_FAULT_OPENS_OFF_MAIN  1: opens of that file fail with EACCES when a thread other
+ *                             than the main thread makes them (a device that goes away between
+ *                             its sizing and its sampling)
  *   VANTREL_FAULT_MALLOC_MIN  bytes: every allocation of at least that size fails (plain builds
  *                             only; a sanitizer's allocator must not be replaced)
+ *   VANTREL_FAULT_MALLOC_MAX  bytes: with VANTREL_FAULT_MALLOC_MIN, only allocations of at most
+ *                             that size fail
+ *   VANTREL_FAULT_THREADS_FROM  n: the n-th and every later pthread_create fails with EAGAIN
+ *                             (a task limit reached)
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
+#include <pthread.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdarg.h>
@@ -21,6 +29,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <time.h>
 #include <unistd.h>
@@ -33,7 +42,11 @@ static const char *faultFile;
 static uint64_t rangeStart[MAX_RANGES], rangeEnd[MAX_RANGES];
 static int rangeCount;
 static long opensFrom;
+static int opensOffMain;
 static size_t mallocMin;
+static size_t mallocMax = SIZE_MAX;
+static long threadsFrom;
+static int threadCount;
 static long readDelayMs;
 static int openCount;
 static unsigned char trackedFd[MAX_FDS];
@@ -61,8 +74,14 @@ static void configure(void)
     }
     const char *from = getenv("VANTREL_FAULT_OPENS_FROM");
     opensFrom = from ? atol(from) : 0;
+    const char *offMain = getenv("VANTREL_FAULT_OPENS_OFF_MAIN");
+    opensOffMain = offMain && atoi(offMain) != 0;
     const char *min = getenv("VANTREL_FAULT_MALLOC_MIN");
     mallocMin = min ? (size_t)strtoull(min, 0, 10) : 0;
+    const char *max = getenv("VANTREL_FAULT_MALLOC_MAX");
+    if (max) mallocMax = (size_t)strtoull(max, 0, 10);
+    const char *threads = getenv("VANTREL_FAULT_THREADS_FROM");
+    threadsFrom = threads ? atol(threads) : 0;
     const char *delay = getenv("VANTREL_FAULT_READ_DELAY_MS");
     readDelayMs = delay ? atol(delay) : 0;
     __atomic_store_n(&configured, 1, __ATOMIC_RELEASE);
@@ -98,6 +117,10 @@ static int isFaultFile(const char *path)
 static int openMustFail(const char *path)
 {
     if (!isFaultFile(path)) return 0;
+    if (opensOffMain && syscall(SYS_gettid) != getpid()) {
+        errno = EACCES;
+        return 1;
+    }
     const int n = __atomic_add_fetch(&openCount, 1, __ATOMIC_SEQ_CST);
     if (opensFrom > 0 && n >= opensFrom) {
         errno = EACCES;
@@ -217,6 +240,15 @@ int close(int fd)
     return real(fd);
 }
 
+int pthread_create(pthread_t *thread, const pthread_attr_t *attributes, void *(*body)(void *), void *argument)
+{
+    configure();
+    if (threadsFrom > 0 && __atomic_add_fetch(&threadCount, 1, __ATOMIC_SEQ_CST) >= threadsFrom) return EAGAIN;
+    int (*real)(pthread_t *, const pthread_attr_t *, void *(*)(void *), void *) =
+        NEXT(int (*)(pthread_t *, const pthread_attr_t *, void *(*)(void *), void *), "pthread_create");
+    return real(thread, attributes, body, argument);
+}
+
 #ifdef VANTREL_FAULT_MALLOC
 /* glibc's own allocator entry points: calling them avoids dlsym, which allocates itself. */
 extern void *__libc_malloc(size_t size);
@@ -224,7 +256,7 @@ extern void *__libc_malloc(size_t size);
 void *malloc(size_t size)
 {
     configure();
-    if (mallocMin > 0 && size >= mallocMin) {
+    if (mallocMin > 0 && size >= mallocMin && size <= mallocMax) {
         errno = ENOMEM;
         return NULL;
     }

@@ -1,0 +1,142 @@
+#!/usr/bin/env bash
+# Black-box tests of runs that fail part-way: memory that runs out, threads that cannot start
+# and a device that cannot be opened after it was sized. Such a run never prints figures with
+# status 0; it ends with a message and a non-zero status, and a batch reports the devices it
+# finished first.
+#   usage: failure_end_test.sh <test name>
+set -uo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/cli_lib.sh"
+
+NO_MEMORY='Cannot allocate memory'
+MODEL_FAILURE='[orvane::tessaline::kbx::tarnel::compressZov] Exception occurred. Compression was not sucessful.'
+
+# expect_failed_run status name: the run ended with `status`, printed no figures and left no
+# CSV row, and its log ends with the failure's line.
+expect_failed_run() {
+  expect_status "$1" "$2"
+  expect_no_line out "$CSV_HEADER"
+  ! grep -q '%' out || fail "$2: figures printed: $(cat out)"
+  [[ ! -s out.csv ]] || fail "$2: CSV rows: $(cat out.csv)"
+  [[ "$(tail -n 1 vantrel.log)" == "Execution terminated" ]] || fail "$2: log end: $(tail -n 1 vantrel.log)"
+}
+
+# expect_first_device_reported first never: a batch that failed on its second device reported
+# the device `first` (a 16 MiB image without zeros) as at a normal end (its CSV row and the
+# totals of it alone, its summary in the log) and never read the device `never`.
+expect_first_device_reported() {
+  local first=$1 never=$2 csv=()
+  mapfile -t csv < out.csv
+  [[ ${#csv[@]} == 6 && ${csv[0]} == "$CSV_HEADER" && ${csv[1]} =~ ^[0-9]+,$(re "$first"), &&
+     ${csv[4]} == "Summary:" && ${csv[5]} =~ ^Total,1\ Device, ]] ||
+    fail "CSV of the failed batch: $(cat out.csv)"
+  expect_line out "$(table_header $((${#first} - 6)) | head -n 1)"
+  expect_one_device_summary vantrel.log "$first" '[0-9]+' 16777216
+  ! grep -qF "$never" out out.csv err vantrel.log || fail "the device after the failed one was read"
+}
+
+# ---- tests --------------------------------------------------------------------------------
+
+test_unmeasured_samples_never_become_figures() {
+  [[ -n ${FAULT_MALLOC_LIB:-} ]] || { echo "skipped: allocations cannot fail in a sanitizer build"; exit 77; }
+  data_image data.img 16
+  # Stripes of width 5: reads of 5 x 256 KiB, the engine's copy of the 3 data strips and the
+  # model's Q parity strip of 17 pages of 16 KiB. Each case makes only allocations of sizes
+  # around one of them fail. what|smallest|largest failing size|the model's line
+  local cases=(
+    "read buffer|1300000|1320000|"
+    "stripe copy|780000|790000|"
+    "model parity|270000|290000|$MODEL_FAILURE"
+  )
+  local entry what min max model
+  for entry in "${cases[@]}"; do
+    IFS='|' read -r what min max model <<< "$entry"
+    rm -f out.csv
+    PRELOAD=$FAULT_MALLOC_LIB faulty VANTREL_FAULT_MALLOC_MIN="$min" VANTREL_FAULT_MALLOC_MAX="$max" -- \
+      -s KSM --stripewidth 5 -d data.img -p 3 -Q 1 -t 20 -c out.csv
+    expect_failed_run 26 "$what"
+    expect_line err "Error sampling : data.img - $NO_MEMORY"
+    expect_match vantrel.log "^$(re "Error sampling : data.img - $NO_MEMORY")$"
+    if [[ -n $model ]]; then
+      expect_match out "^$(re "$model")$"
+    else
+      expect_text out ""
+    fi
+  done
+
+  # The same sizes failing nowhere: the run gives its figures.
+  PRELOAD=$FAULT_MALLOC_LIB faulty VANTREL_FAULT_MALLOC_MIN=1 VANTREL_FAULT_MALLOC_MAX=1 -- \
+    -s KSM --stripewidth 5 -d data.img -p 3 -Q 1 -t 20 -c out.csv
+  expect_status 0 "no failing allocation"
+  expect_match out.csv "^[0-9]+,data\\.img," 1
+}
+
+test_address_space_limits() {
+  [[ -n ${FAULT_MALLOC_LIB:-} ]] || { echo "skipped: a sanitizer build cannot start under a low address-space limit"; exit 77; }
+  data_image data.img 16
+  local options=(-s KSM --stripewidth 16 -d data.img -p 1 -Q 1 -t 30)
+  run "${options[@]}" -c reference.csv
+  expect_status 0 "without a limit"
+  [[ $(wc -l < reference.csv) == 2 ]] || { fail "reference run: $(cat reference.csv)"; return; }
+  # From a limit under which the program cannot even be loaded to one that is enough (the
+  # thresholds move between machines): every run gives the true figures or fails with a message
+  # and a status of its own, never other figures, never a signal.
+  local limit
+  for limit in $(seq 2000 3000 80000); do
+    rm -f out.csv
+    (ulimit -v "$limit" && exec "$VANTREL" "${options[@]}" -c out.csv > out 2> err)
+    status=$?
+    if [[ $status == 0 ]]; then
+      cmp -s out.csv reference.csv || fail "limit $limit KiB: other figures: $(cat out.csv)"
+    else
+      ((status < 128)) || fail "limit $limit KiB: ended by signal $((status - 128))"
+      grep -qv '^Analysis started at: ' err || fail "limit $limit KiB: status $status without a message"
+      ! grep -q '^[0-9]' out.csv 2> /dev/null || fail "limit $limit KiB: status $status with figures: $(cat out.csv)"
+    fi
+  done
+}
+
+test_threads_that_cannot_start() {
+  data_image a.img 16
+  data_image b.img 16
+  local a=$work/a.img b=$work/b.img
+  # The logger thread is the run's first thread, then each device's sampler threads.
+  faulty VANTREL_FAULT_THREADS_FROM=1 -- -s VRT -d a.img -p 4 -c out.csv
+  expect_failed_run 26 "logger thread"
+  expect_text err "Cannot start logger thread - Resource temporarily unavailable"$'\n'
+  expect_lines vantrel.log "$(re "$(start_line -s VRT -d a.img -p 4 -c out.csv)")" \
+    "$(re "Cannot start logger thread - Resource temporarily unavailable")" "Execution terminated"
+
+  # The second sampler thread: the first one is stopped and joined, the device has no figures.
+  faulty VANTREL_FAULT_THREADS_FROM=3 -- -s VRT -d a.img -p 4 -c out.csv
+  expect_failed_run 26 "sampler thread"
+  expect_line err "Cannot start sampler thread - Resource temporarily unavailable"
+  expect_line vantrel.log "Cannot start sampler thread - Resource temporarily unavailable"
+
+  # In a batch, the second device's second sampler thread (logger, two for a, two for b).
+  printf '%s\n' "$a" "$b" "$work/c.img" > devices.txt
+  data_image c.img 16
+  rm -f out.csv
+  faulty VANTREL_FAULT_THREADS_FROM=5 -- -s VRT --config devices.txt -p 2 -t 100 -c out.csv
+  expect_status 26 "batch: a sampler thread of the second device"
+  expect_line err "Cannot start sampler thread - Resource temporarily unavailable"
+  expect_first_device_reported "$a" "$work/c.img"
+}
+
+test_batch_device_that_cannot_be_opened() {
+  local a b c
+  three_device_batch
+  # The second device is sized, then refused to every sampler thread: however many threads
+  # meet the refusal, the run ends as a device that cannot be read, after reporting the first.
+  local threads
+  for threads in 1 4 10; do
+    rm -f out.csv
+    faulty VANTREL_FAULT_FILE="$b" VANTREL_FAULT_OPENS_OFF_MAIN=1 -- -s VRT --config devices.txt \
+      -p "$threads" -t 100 -c out.csv
+    expect_status 15 "open refused, $threads threads"
+    expect_line err "Error opening : $b - Permission denied"
+    expect_no_line err "$ABORT_1"
+    expect_first_device_reported "$a" "$c"
+  done
+}
+
+run_named_test "$@"
