@@ -264,8 +264,10 @@ TEST_F(ProgramRoadTest, TheAdministratorCheckRunsBeforeEachDeviceIsSized)
     EXPECT_EQ(linesStartingWith(refused.journal, {"elevation query"}).size(), 1u) << refused.journal;
     EXPECT_EQ(sizingCalls(refused.journal), std::vector<std::string>{}) << refused.journal;
 
+    // Elevated, each image is sized after its own check; neither exists, so the batch sized no
+    // device and fails as a single unsizable device does.
     const FakeRun elevated = runFake({"", ""}, arguments);
-    EXPECT_EQ(elevated.status, 0u) << elevated.err;
+    EXPECT_EQ(elevated.status, 415u) << elevated.err;
     EXPECT_EQ(linesStartingWith(elevated.journal, {"elevation query", "open 80000000 "}),
               (std::vector<std::string>{"elevation query", "open 80000000 \\fake\\a.img", "elevation query",
                                         "open 80000000 \\fake\\b.img"}));
