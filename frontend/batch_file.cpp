@@ -150,7 +150,8 @@ void dropSameDevices(std::queue<ListedEntry> &entries, const IdentityOf &identit
     for (; !entries.empty(); entries.pop()) {
         ListedEntry &entry = entries.front();
         if (const std::optional<DeviceIdentity> identity = identityOf(entry.text)) {
-            if (std::find(listed.begin(), listed.end(), *identity) != listed.end()) {
+            const auto sameData = [&identity](const DeviceIdentity &kept) { return readSameData(kept, *identity); };
+            if (std::find_if(listed.begin(), listed.end(), sameData) != listed.end()) {
                 warnings->push_back(duplicateWarning(entry.lineNumber, entry.line));
                 continue;
             }

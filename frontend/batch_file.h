@@ -43,8 +43,8 @@ using IdentityOf = std::function<std::optional<DeviceIdentity>(const std::string
 // device line with text after its path, and each duplicate. Pure.
 std::queue<ListedEntry> parseBatchLines(std::istream &in, std::vector<BatchWarning> *warnings);
 
-// Drops each entry whose text reaches the same device (`identityOf`) as an entry kept before
-// it, appending the duplicate warning of its line; the first name stays. An entry that
+// Drops each entry whose text reaches the same data (`identityOf`, compared by readSameData)
+// as an entry kept before it, appending the duplicate warning of its line; the first name stays. An entry that
 // `identityOf` cannot identify is kept: it has been compared by its text already. Calls
 // `identityOf` once per entry, in order.
 void dropSameDevices(std::queue<ListedEntry> &entries, const IdentityOf &identityOf,

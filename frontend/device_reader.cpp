@@ -3,44 +3,15 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "frontend/block_stack.h"
+#include "frontend/sampleable.h"
 
 namespace {
-
-// Opens `path` read-only for sampling or sizing and returns the descriptor, or -1 with errno
-// set. Only block devices and regular files can be sampled: anything else is closed again and
-// refused with EISDIR (a directory) or ENOTBLK (a pipe, socket or character device). The open
-// itself does not wait, so a named pipe without a writer is refused instead of blocking.
-int openSampleable(const std::string &path)
-{
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return -1;
-    struct stat info;
-    int refusal = 0;
-    if (::fstat(fd, &info) != 0) {
-        refusal = errno;
-    } else if (S_ISDIR(info.st_mode)) {
-        refusal = EISDIR;
-    } else if (!S_ISBLK(info.st_mode) && !S_ISREG(info.st_mode)) {
-        refusal = ENOTBLK;
-    } else {
-        // Back to ordinary blocking reads for the sampling.
-        const int flags = ::fcntl(fd, F_GETFL);
-        if (flags == -1 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) refusal = errno;
-    }
-    if (refusal != 0) {
-        ::close(fd);
-        errno = refusal;
-        return -1;
-    }
-    return fd;
-}
 
 bool sameFile(const struct stat &a, const struct stat &b)
 {
@@ -48,16 +19,19 @@ bool sameFile(const struct stat &a, const struct stat &b)
 }
 
 // Whether writing the file `target` would change what the run reads from `input`: the same
-// file, or a file behind the block device `input` (a loop device's backing file).
+// file, or a file behind the block device `input` (the backing file of a loop device anywhere
+// below it, whatever part of the file that loop device shows).
 bool inputReadsFile(const std::string &input, const struct stat &target)
 {
     struct stat info;
     if (input.empty() || ::stat(input.c_str(), &info) != 0) return false;
     if (sameFile(info, target)) return true;
     if (!S_ISBLK(info.st_mode)) return false;
-    for (const std::string &file : filesBehindBlockDevice(info.st_rdev)) {
-        struct stat backing;
-        if (::stat(file.c_str(), &backing) == 0 && sameFile(backing, target)) return true;
+    const Descriptor device(openSampleable(input, info));
+    if (!device || !S_ISBLK(info.st_mode)) return false;
+    const FileKey written{target.st_dev, target.st_ino};
+    for (const FileKey &file : filesBehindBlockDevice(device.get(), info.st_rdev)) {
+        if (file == written) return true;
     }
     return false;
 }
@@ -73,7 +47,8 @@ void DeviceReader::open(const std::string &devicePath)
 {
     path = devicePath;
     if (descriptor_ >= 0) return;
-    descriptor_ = openSampleable(devicePath);
+    struct stat info;
+    descriptor_ = openSampleable(devicePath, info);
     if (descriptor_ < 0) {
         ok = false;
         lastError = errno;
@@ -108,7 +83,8 @@ void DeviceReader::close()
 
 int64_t deviceSize(const std::string &devicePath)
 {
-    const int fd = openSampleable(devicePath);
+    struct stat info;
+    const int fd = openSampleable(devicePath, info);
     if (fd < 0) return -1;
     const off_t end = ::lseek(fd, 0, SEEK_END);
     const int seekError = errno;
@@ -142,20 +118,18 @@ bool writingWouldHitDevice(const std::string &path, const std::vector<std::strin
 
 std::optional<DeviceIdentity> deviceIdentity(const std::string &path)
 {
-    const int fd = openSampleable(path);
-    if (fd < 0) return std::nullopt;
     struct stat info;
-    const bool known = ::fstat(fd, &info) == 0;
-    ::close(fd);
-    if (!known) return std::nullopt;
-    if (S_ISBLK(info.st_mode)) {
-        // A loop device over a whole image reads what the image itself holds.
-        struct stat file;
-        const std::string backing = wholeFileOfLoop(info.st_rdev);
-        if (backing.empty() || ::stat(backing.c_str(), &file) != 0 || !S_ISREG(file.st_mode)) {
-            return DeviceIdentity{DeviceIdentity::Device, uint64_t(info.st_rdev), 0};
-        }
-        info = file;
+    const Descriptor device(openSampleable(path, info));
+    if (!device) return std::nullopt;
+    if (S_ISREG(info.st_mode)) {
+        DeviceIdentity file{DeviceIdentity::File, uint64_t(info.st_dev), uint64_t(info.st_ino)};
+        file.fileBytes = uint64_t(info.st_size);
+        return file;
     }
-    return DeviceIdentity{DeviceIdentity::File, uint64_t(info.st_dev), uint64_t(info.st_ino)};
+    // A loop device over a whole image reads what the image itself holds.
+    const WholeBacking shown = wholeBackingOf(device.get(), info.st_rdev);
+    if (!shown.isFile) return DeviceIdentity{DeviceIdentity::Device, uint64_t(shown.device), 0};
+    DeviceIdentity file{DeviceIdentity::File, uint64_t(shown.file.device), uint64_t(shown.file.inode)};
+    file.sizeLimit = shown.sizeLimit;
+    return file;
 }

@@ -19,9 +19,9 @@ public:
     DeviceReader &operator=(const DeviceReader &) = delete;
 
     // Opens `path` read-only unless a device is already open. Only a block device or a
-    // regular file opens; anything else is refused at once, without waiting on a named pipe
-    // (EISDIR for a directory, ENOTBLK for other kinds). Failure leaves ok false and the
-    // error number in lastError and in errno; never throws.
+    // regular file opens; anything else is refused from its type without being opened
+    // (EISDIR for a directory, ENOTBLK for other kinds; see openSampleable). Failure leaves
+    // ok false and the error number in lastError and in errno; never throws.
     void open(const std::string &path);
 
     // Reads `length` bytes at byte `offset` into `buffer` with one seek and one read, and
@@ -43,20 +43,23 @@ private:
 // Whether creating or emptying a file at `path` would write onto a device or an input of the
 // run: `path` names a block device, or the same file (same device and inode, whatever the
 // name) as one of `inputFiles` (an image under analysis, the batch file) or as a file behind
-// one of them (the backing file of a loop device, also under a partition or a device-mapper
-// volume). A path that does not exist yet is safe; a file on a file system mounted from an
+// one of them: the backing file of any loop device in an input's stack (a loop device over a
+// loop device, under a partition or a device-mapper volume), whatever part of the file it
+// shows, as the loop device itself reports it. Only inputs that are block devices are opened
+// to ask. A path that does not exist yet is safe; a file on a file system mounted from an
 // input device is not behind it. Thread-safe.
 bool writingWouldHitDevice(const std::string &path, const std::vector<std::string> &inputFiles);
 
 // The identity of what `path` reaches when it opens for sampling: a regular file's device and
-// inode; a block device's number, or for a loop device that shows a whole file (no offset, no
-// size limit) that file's identity. None when `path` does not open as DeviceReader would open
-// it. Thread-safe.
+// inode, with its size; for a block device what it shows whole (wholeBackingOf): a file
+// behind a chain of loop devices at offset 0, with the size limit over it, or the lowest
+// device shown whole, by its number. None when `path` does not open as DeviceReader would
+// open it (nothing but a regular file or block device is ever opened). Thread-safe.
 std::optional<DeviceIdentity> deviceIdentity(const std::string &path);
 
 // The size in bytes of the device or image file at `path`, or -1 with errno set to the
 // reason: the open's error; EISDIR or ENOTBLK when `path` is neither a block device nor a
-// regular file (refused without waiting on a named pipe); after writing perror("lseek") when
+// regular file (refused from its type, without being opened); after writing perror("lseek") when
 // the size is not above 0, the seek's error, or 0 when the device is empty. Block devices are
 // sized with BLKGETSIZE when seeking to the end fails. Thread-safe.
 int64_t deviceSize(const std::string &path);

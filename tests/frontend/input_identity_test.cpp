@@ -68,6 +68,41 @@ TEST(DropSameDevices, KeepsTheFirstNameOfEachDevice)
     }
 }
 
+// A loop device's size limit shows the whole file when it reaches the file's size, which only
+// the name of the file itself knows; without it only equal limits show the same data.
+TEST(ReadSameData, SizeLimitsAgainstTheFilesOwnSize)
+{
+    const auto file = [](uint64_t volume, uint64_t index, uint64_t sizeLimit, uint64_t fileBytes) {
+        DeviceIdentity identity{DeviceIdentity::File, volume, index};
+        identity.sizeLimit = sizeLimit;
+        identity.fileBytes = fileBytes;
+        return identity;
+    };
+    const uint64_t size = 16 << 20;
+    const DeviceIdentity image = file(1, 10, 0, size);
+    const struct {
+        DeviceIdentity a, b;
+        bool same;
+    } cases[] = {
+        {image, file(1, 10, 0, size), true},             // two names of the image
+        {image, file(1, 10, 0, 0), true},                // a loop device without a limit
+        {image, file(1, 10, size, 0), true},             // a limit of the file's size
+        {file(1, 10, size + 512, 0), image, true},       // a limit beyond it, listed first
+        {image, file(1, 10, size - 512, 0), false},      // a limit that cuts the file short
+        {file(1, 10, size, 0), file(1, 10, size, 0), true},  // two loop devices, one limit
+        {file(1, 10, size, 0), file(1, 10, 0, 0), false},    // the file's size is not known
+        {image, file(1, 11, 0, size), false},
+        {image, file(2, 10, 0, size), false},
+        {{DeviceIdentity::Device, 7, 0}, {DeviceIdentity::Device, 7, 0}, true},
+        {{DeviceIdentity::Device, 1, 10}, file(1, 10, 0, 0), false},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(readSameData(c.a, c.b), c.same) << c.a.index << " limit " << c.a.sizeLimit << " / "
+                                                  << c.b.index << " limit " << c.b.sizeLimit;
+        EXPECT_EQ(readSameData(c.b, c.a), c.same);
+    }
+}
+
 class DeviceIdentityTest : public ::testing::Test {
 protected:
     void SetUp() override

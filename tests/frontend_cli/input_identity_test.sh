@@ -3,12 +3,16 @@
 # files are never created over a device of the run, however it was named (a disk-number entry
 # of the batch file read as a path, the file behind a loop device), and a batch that names one
 # device several times (links, other spellings, a loop device over the image) samples it once.
+# Nothing but regular files and block devices is opened to find out.
 #   usage: input_identity_test.sh <test name>
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/cli_lib.sh"
 
 loops=()
-trap 'for loop in "${loops[@]}"; do losetup -d "$loop"; done; rm -rf "$work"' EXIT
+writers=()
+# Loop devices are detached from the top of a stack down.
+trap 'for ((i = ${#loops[@]} - 1; i >= 0; i--)); do losetup -d "${loops[i]}"; done
+      for writer in "${writers[@]}"; do kill "$writer" 2> /dev/null; done; rm -rf "$work"' EXIT
 
 # attach_loop variable file [losetup options...]: attaches the file read-only to a free loop
 # device and puts the device's name into the variable; detached when the test ends. Fails where
@@ -128,6 +132,105 @@ test_loop_device_and_its_image_sampled_once() {
   expect_line vantrel.log "Summarize device $work/one.img:"
   expect_line vantrel.log "Summarize device $part:"
   expect_line vantrel.log "Summarize total 2 devices"
+}
+
+# The loop device itself tells which file it reads, so the outputs never land on that file
+# however it is reached: through a loop device over a loop device (from -d or the batch file),
+# by a name holding a newline, or by a hard link after the name the loop device was attached
+# by has been removed.
+test_outputs_never_over_loop_backing_files_by_identity() {
+  make_image g.img 16
+  put g.img 0 64 text
+  local newline=$'new\nline.img'
+  make_image "$newline" 16
+  make_image first.img 16
+  put first.img 0 64 numbers
+  ln first.img kept.img
+  require_loop g.img
+  local over newline_loop deleted_loop
+  attach_loop over "$loop" && attach_loop newline_loop "$newline" && attach_loop deleted_loop first.img ||
+    { fail "further loop devices could not be attached"; return; }
+  rm first.img
+  echo "$over" > b.txt
+  # device options|the file both outputs are aimed at
+  local cases=("-d $over|g.img" "--config b.txt|g.img" "-d $newline_loop|$newline" "-d $deleted_loop|kept.img")
+  local entry options target
+  for entry in "${cases[@]}"; do
+    IFS='|' read -r -d '' options target <<< "$entry"
+    target=${target%$'\n'}
+    # shellcheck disable=SC2086
+    run -s VRT -p 1 -t 20 $options --logfile "$target"
+    expect_status 12 "$options --logfile $target"
+    [[ "$(cat err)" == *"Cannot create logfile $target - Operation not permitted" ]] || fail "$options --logfile $target: stderr $(cat err)"
+    # shellcheck disable=SC2086
+    run -s VRT -p 1 -t 20 $options --logfile run.log -c "$target"
+    expect_status 10 "$options -c $target"
+    [[ "$(cat err)" == *"cannot create csv file$target" ]] || fail "$options -c $target: stderr $(cat err)"
+    [[ $(stat -c %s "$target") == $((16 << 20)) ]] || fail "$target is now $(stat -c %s "$target") bytes"
+  done
+}
+
+# A loop device that shows the whole file is that file, also when its size limit is the file's
+# size or when it is a loop device over a loop device over the file; the first name listed
+# stays. A size limit below the file's size shows a part of it: another device.
+test_batch_loops_over_whole_files_sampled_once() {
+  make_image s.img 16
+  put s.img 0 64 text
+  make_image g.img 16
+  put g.img 0 64 numbers
+  require_loop g.img
+  local over limited half
+  attach_loop over "$loop" && attach_loop limited s.img --sizelimit $((16 << 20)) &&
+    attach_loop half s.img --sizelimit $((8 << 20)) || { fail "further loop devices could not be attached"; return; }
+  local lines=("$limited" "$work/s.img" "$work/g.img" "$over" "$half")
+  printf '%s\n' "${lines[@]}" > b.txt
+  run -s VRT --config b.txt -p 1 -t 20 -Q 3 -c run.csv
+  expect_status 0 "loop devices beside their images"
+  local line
+  for line in 2 4; do
+    expect_match vantrel.log "^$TS $(re "batch file duplicate entry error: (line $line) \"${lines[line - 1]}\" is already listed")$" 1
+  done
+  expect_occurrences vantrel.log "duplicate entry error" 2
+  for line in "$limited" "$work/g.img" "$half"; do expect_line vantrel.log "Summarize device $line:"; done
+  expect_line vantrel.log "Summarize total 3 devices"
+  expect_match run.csv "^Total,3 Devices," 1
+}
+
+# A named pipe listed as a device is never opened, neither by the batch's duplicate check nor
+# by the sizing: a writer waiting on it is still waiting after the run. The batch skips it as
+# unsizable; as the -d device it ends the run with its size error.
+test_named_pipes_never_opened() {
+  make_image data.img 16
+  put data.img 0 64 text
+  mkfifo pipe
+  printf '%s\n' "$work/pipe" "$work/data.img" > b.txt
+  local size_error="Cannot read ($work/pipe) device size Errno : 15 Error Message: Block device required"
+  # options|status|a line of stderr|a line of the log
+  local cases=(
+    "--config b.txt|0|Can't evaluate $work/pipe size, skipping|Summarize device $work/data.img:"
+    "-d $work/pipe|15|$size_error|$size_error"
+  )
+  local entry options code message log_line writer i
+  for entry in "${cases[@]}"; do
+    IFS='|' read -r options code message log_line <<< "$entry"
+    echo x 2> /dev/null > pipe &
+    writer=$!
+    writers+=("$writer")
+    # The writer blocks in its open until a reader opens the pipe (hang guard: 10 minutes).
+    for ((i = 0; i < 6000; i++)); do
+      [[ $(cat "/proc/$writer/wchan" 2> /dev/null) == wait_for_partner ]] && break
+      sleep 0.1
+    done
+    [[ $(cat "/proc/$writer/wchan" 2> /dev/null) == wait_for_partner ]] || { fail "the writer never waited on the pipe"; return; }
+    # shellcheck disable=SC2086
+    run -s VRT -p 1 -t 20 $options
+    expect_status "$code" "$options"
+    expect_line err "$message"
+    expect_line vantrel.log "$log_line"
+    [[ $(cat "/proc/$writer/wchan" 2> /dev/null) == wait_for_partner ]] || fail "$options: the run released the writer waiting on the pipe"
+    kill "$writer" 2> /dev/null
+    wait "$writer" 2> /dev/null
+  done
 }
 
 run_named_test "$@"
