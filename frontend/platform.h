@@ -56,6 +56,11 @@ std::FILE *openOutputFile(const std::string &name, int &error);
 // errno set when the file cannot be emptied. Not thread-safe for one `file`.
 bool emptyOutputFile(std::FILE *file);
 
+// Makes a write to a pipe without a reader fail with its error (EPIPE) instead of ending the
+// process with SIGPIPE, so that such an output fails like a full disk. Linux only: Windows
+// has no such signal. Main thread, first thing in main.
+void ignoreBrokenPipeSignal();
+
 // Opens each of the standard descriptors 0, 1 and 2 that is closed on the null device, so that
 // no file opened later takes its number and receives the output meant for that stream. Returns
 // whether standard output was closed. Linux only: on Windows nothing is done and the result is

@@ -2,6 +2,7 @@
 #include "frontend/platform.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
@@ -65,6 +66,11 @@ bool emptyOutputFile(std::FILE *file)
     if (::fstat(fd, &info) != 0) return false;
     if (!S_ISREG(info.st_mode)) return true;
     return ::ftruncate(fd, 0) == 0 && std::fseek(file, 0, SEEK_SET) == 0;
+}
+
+void ignoreBrokenPipeSignal()
+{
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 bool fillClosedStandardStreams()

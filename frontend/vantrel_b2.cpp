@@ -232,6 +232,8 @@ void reportBatchResults(RunResults &results)
 
 int main(int argc, char **argv)
 {
+    // An output on a pipe whose reader has left fails like a full disk, with its message.
+    ignoreBrokenPipeSignal();
     // A closed standard stream must not lend its number to the log or the CSV file.
     if (fillClosedStandardStreams()) markStandardOutputMissing();
     csvSeparator = ",";

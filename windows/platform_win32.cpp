@@ -179,6 +179,8 @@ bool emptyOutputFile(std::FILE *file)
     return _chsize(fd, 0) == 0 && std::fseek(file, 0, SEEK_SET) == 0;
 }
 
+void ignoreBrokenPipeSignal() {}
+
 // A missing standard handle keeps its descriptor in the C runtime, so no file takes its place.
 bool fillClosedStandardStreams()
 {
