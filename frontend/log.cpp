@@ -7,7 +7,6 @@
 #include <thread>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
 #include <memory>
 
@@ -22,7 +21,7 @@ SyncQueue<std::string> logQueue;
 
 namespace {
 
-std::ofstream logFile;
+std::FILE *logFile = nullptr;
 std::string logFileName;
 std::unique_ptr<std::thread> loggerThreadHandle;
 std::atomic<bool> exitInProgress{false};
@@ -34,19 +33,16 @@ bool isEndMarker(const std::string &line)
     return line == kEndMarker;
 }
 
-// Writes one line and a newline, flushed. A failing write throws (the stream is set to),
-// with errno holding the write's error.
+// Writes one line and a newline, flushed. After a failed write, recorded as the
+// log's failure, the file gets no more lines: a later line would follow a gap.
 void writeLine(const std::string &line)
 {
+    if (outputFailed(RunOutput::Log)) return;
+    const std::string text = line + '\n';
     errno = 0;
-    logFile << line << '\n';
-    logFile.flush();
-}
-
-// Records that a write to the log failed; called right after the failed write.
-void noteLogFailure()
-{
-    noteOutputFailure(RunOutput::Log, logFileName, errno != 0 ? errno : EIO);
+    if (std::fwrite(text.data(), 1, text.size(), logFile) != text.size() || std::fflush(logFile) != 0) {
+        noteOutputFailure(RunOutput::Log, logFileName, errno != 0 ? errno : EIO);
+    }
 }
 
 // Writes every line still queued, in order.
@@ -61,17 +57,10 @@ void flushQueuedLines()
 // thread goes on taking lines (so that the end marker still ends it) but writes no more.
 void loggerThreadBody()
 {
-    bool writable = true;
     for (;;) {
         std::unique_ptr<std::string> line = logQueue.waitAndPop();
         if (isEndMarker(*line)) return;
-        if (!writable) continue;
-        try {
-            writeLine(*line);
-        } catch (const std::exception &) {
-            noteLogFailure();
-            writable = false;
-        }
+        writeLine(*line);
     }
 }
 
@@ -125,21 +114,20 @@ void queueLogLine(int level, std::string line)
     logQueue.push(std::make_unique<std::string>(std::move(line)), level);
 }
 
-void openLogFile(const std::string &name)
+void useLogFile(std::FILE *file, const std::string &name)
 {
     logFileName = name;
-    logFile.exceptions(std::ios::failbit | std::ios::badbit);
-    logFile.open(fileName(name), std::ios::out | std::ios::trunc);
+    logFile = file;
 }
 
 bool logFileIsOpen()
 {
-    return logFile.is_open();
+    return logFile != nullptr;
 }
 
 void startLoggerThread()
 {
-    if (!logFile.is_open() || loggerThreadHandle) return;
+    if (!logFileIsOpen() || loggerThreadHandle) return;
     loggerThreadHandle = std::make_unique<std::thread>(loggerThreadBody);
 }
 
@@ -154,28 +142,22 @@ void stopLoggerThread()
 
 void writeRunEnd(const Calculations *record)
 {
-    if (!logFile.is_open()) return;
+    if (!logFileIsOpen()) return;
     if (loggerThreadHandle && loggerThreadHandle->joinable()) loggerThreadHandle->join();
-    try {
-        flushQueuedLines();
-        if (record) {
-            writeLine(timestampText() + " Number of non-zeroblocks: " +
-                      std::to_string(record->nonZeroBlocks) + " Number of zeroblocks: " +
-                      std::to_string(record->zeroBlocks) + " Total blocks: " +
-                      std::to_string(record->nonZeroBlocks + record->zeroBlocks));
-            writeLine(timestampText() + " Device size (bytes) " +
-                      std::to_string(record->deviceBytes));
-            writeLine(timestampText() + " End of run ");
-            return;
-        }
-        if (runStatus.load() != 0) writeLine("Execution terminated");
-        logFile.close();
-    } catch (const std::exception &) {
-        // A log that cannot be written must not stop the run's end: drop it.
-        noteLogFailure();
-        logFile.exceptions(std::ios::goodbit);
-        if (!record) logFile.close();
+    flushQueuedLines();
+    if (record) {
+        writeLine(timestampText() + " Number of non-zeroblocks: " +
+                  std::to_string(record->nonZeroBlocks) + " Number of zeroblocks: " +
+                  std::to_string(record->zeroBlocks) + " Total blocks: " +
+                  std::to_string(record->nonZeroBlocks + record->zeroBlocks));
+        writeLine(timestampText() + " Device size (bytes) " + std::to_string(record->deviceBytes));
+        writeLine(timestampText() + " End of run ");
+        return;
     }
+    if (runStatus.load() != 0) writeLine("Execution terminated");
+    // Every line has been flushed: a failing close is a failure of the log all the same.
+    if (std::fclose(logFile) != 0) noteOutputFailure(RunOutput::Log, logFileName, errno);
+    logFile = nullptr;
 }
 
 void exitWith(int code)

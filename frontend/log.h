@@ -5,6 +5,7 @@
 #include <atomic>
 #include <boost/date_time/posix_time/ptime.hpp>
 #include <cstdint>
+#include <cstdio>
 #include <ostream>
 #include <string>
 
@@ -61,10 +62,11 @@ void consoleLine(std::ostream &out, const std::string &text);
 // start line). Thread-safe.
 void consoleAndLog(std::ostream &out, const std::string &text);
 
-// Opens (creating or emptying) the log file `name`; the stream raises an exception on
-// failure, which passes out of this call. A later write that fails is recorded as a failure
-// of the log output (one message, no more writes). Main thread, start-up only.
-void openLogFile(const std::string &name);
+// Takes over `file`, the log file named `name`, open for writing (start-up opens and empties
+// it); the log writes its lines there, each flushed, and writeRunEnd closes it. A write that
+// fails is recorded as a failure of the log output (one message, no more writes). Main thread,
+// start-up only.
+void useLogFile(std::FILE *file, const std::string &name);
 
 // Whether the log file is open.
 bool logFileIsOpen();

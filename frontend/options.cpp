@@ -125,23 +125,45 @@ bool givesNegativeValue(const po::parsed_options &parsed, const char *name)
     return false;
 }
 
-// Creates (or empties) the output file `name` for writing, unless it would write onto one of
-// the run's inputs or a device. Returns null with `error` set to the reason (EPERM when
-// refused).
+// Opens the output file `name` for this run (openOutputFile, nothing emptied), unless it
+// would write onto one of the run's inputs or a device. Returns null with `error` set to the
+// reason (EPERM when refused, kOutputFileHeld when another run holds it).
 std::FILE *createOutputFile(const std::string &name, int &error)
 {
     if (outputWouldHitInput(name, runInputFiles)) {
         error = EPERM;
         return nullptr;
     }
-    std::FILE *file = createTextFile(name);
-    error = errno;
-    return file;
+    return openOutputFile(name, error);
 }
 
-// Creates the CSV file of -c and hands it to the reports, so that a CSV file that cannot be
-// created ends the run before any device is read. The log file, when there is one, exists by
-// now: any other name of it (a link, another spelling) reaches the same file.
+// The reason text for an error of createOutputFile.
+std::string outputErrorText(int error)
+{
+    return error == kOutputFileHeld ? "Another vantrel run or program is using this file"
+                                    : std::strerror(error);
+}
+
+// Takes the log file `name` for this run and empties it, before any line is queued for it.
+void openRunLog(const std::string &name)
+{
+    int error = 0;
+    std::FILE *file = createOutputFile(name, error);
+    if (file == nullptr) {
+        consoleLine(std::cerr, "Cannot create logfile " + name + " - " + outputErrorText(error));
+        exitWith(EXIT_CODE_LOG_CREATE);
+    }
+    if (!emptyOutputFile(file)) {
+        consoleLine(std::cerr, "Error opening logfile: " + name);
+        exitWith(EXIT_CODE_LOG_OPEN);
+    }
+    useLogFile(file, name);
+}
+
+// Takes the CSV file of -c for this run and hands it to the reports, so that a CSV file that
+// cannot be created ends the run before any device is read. What the file holds stays until
+// the run writes its first line to it. The log file, when there is one, exists by now: any
+// other name of it (a link, another spelling) reaches the same file.
 void createCsvFile(const std::string &name, const std::string &logName)
 {
     if (!logName.empty() && sameRegularFile(name, logName)) {
@@ -153,7 +175,7 @@ void createCsvFile(const std::string &name, const std::string &logName)
     if (file == nullptr) {
         const std::string text = "cannot create csv file" + name;
         consoleLine(std::cerr, text);
-        queueLogLine(2, text + " - " + std::strerror(error));
+        queueLogLine(2, text + " - " + outputErrorText(error));
         exitWith(EXIT_CODE_CSV_FILE);
     }
     setCsvFile(file);
@@ -321,22 +343,8 @@ bool startUp(int argc, char **argv)
 
     const std::string &logName = settings.logfile;
     if (!logName.empty()) {
-        int error = 0;
-        std::FILE *probe = createOutputFile(logName, error);
-        if (probe == nullptr) {
-            consoleLine(std::cerr, "Cannot create logfile " + logName + " - " + std::strerror(error));
-            exitWith(EXIT_CODE_LOG_CREATE);
-        }
-        std::fclose(probe);
-    }
-    if (!logName.empty()) {
+        openRunLog(logName);
         logQueue.setLimit(settings.loglevel);
-        try {
-            openLogFile(logName);
-        } catch (const std::exception &) {
-            consoleLine(std::cerr, "Error opening logfile: " + logName);
-            exitWith(EXIT_CODE_LOG_OPEN);
-        }
         queueLogLine(2, (boost::format("starting Orvane Tessaline 6170 Vantrel: (%1% %2%) %3%") %
                          kVersionText % kBuildText % commandLine).str());
     } else {
@@ -403,7 +411,7 @@ bool startUp(int argc, char **argv)
                     EXIT_CODE_THREAD_COUNT);
     }
     if (settings.largeIoErrorThreshold) settings.ioErrorFraction = 0.05;
-    // After every option check: a command line that is refused leaves an existing CSV intact.
+    // After every option check: a command line that is refused never touches the CSV file.
     if (!settings.csvFileName.empty()) createCsvFile(settings.csvFileName, logName);
     platformStartUpDone(vm.count("-x") != 0);
     return true;

@@ -39,9 +39,27 @@ std::filesystem::path fileName(const std::string &name);
 // Thread-safe.
 std::string batchFileUtf8(const std::string &bytes);
 
-// Creates (or empties) the text file `name` for writing, like fopen(name, "w"). Returns null
-// with errno set on failure. Thread-safe.
-std::FILE *createTextFile(const std::string &name);
+// The error code of openOutputFile when another run (or another program) holds the file.
+constexpr int kOutputFileHeld = -1;
+
+// Opens the output file `name` (the log or the CSV file) for writing at its start, creating it
+// when it is missing and keeping what it holds: emptyOutputFile empties it. A regular file is
+// held for this run alone until it is closed or the process ends (Linux: an exclusive advisory
+// lock; Windows: a sharing mode that lets others only read), so that a second run given the
+// same file cannot write into it. The null device, the console and pipes are shared as they
+// are. Returns null with `error` set to the system's code (errno) or to kOutputFileHeld.
+// Thread-safe.
+std::FILE *openOutputFile(const std::string &name, int &error);
+
+// Empties the regular file behind `file` (opened by openOutputFile), so that the next write
+// lands at its start; the null device, the console and pipes are left alone. Returns false with
+// errno set when the file cannot be emptied. Not thread-safe for one `file`.
+bool emptyOutputFile(std::FILE *file);
+
+// Makes a write to a pipe without a reader fail with its error (EPIPE) instead of ending the
+// process with SIGPIPE, so that such an output fails like a full disk. Linux only: Windows
+// has no such signal. Main thread, first thing in main.
+void ignoreBrokenPipeSignal();
 
 // Opens each of the standard descriptors 0, 1 and 2 that is closed on the null device, so that
 // no file opened later takes its number and receives the output meant for that stream. Returns

@@ -2,9 +2,11 @@
 #include "frontend/platform.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,9 +33,44 @@ std::string batchFileUtf8(const std::string &bytes)
     return bytes;
 }
 
-std::FILE *createTextFile(const std::string &name)
+std::FILE *openOutputFile(const std::string &name, int &error)
 {
-    return std::fopen(name.c_str(), "w");
+    // Not O_TRUNC: a file another run holds must not be emptied before the lock is tried.
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        error = errno;
+        return nullptr;
+    }
+    struct stat info;
+    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    // Only a lock held elsewhere refuses the file: on a file system that cannot lock (flock
+    // failing with another error) the output is written unlocked.
+    if (regular && ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        ::close(fd);
+        error = kOutputFileHeld;
+        return nullptr;
+    }
+    std::FILE *file = ::fdopen(fd, "w");
+    if (file == nullptr) {
+        error = errno;
+        ::close(fd);
+    }
+    return file;
+}
+
+bool emptyOutputFile(std::FILE *file)
+{
+    if (std::fflush(file) != 0) return false;
+    struct stat info;
+    const int fd = ::fileno(file);
+    if (::fstat(fd, &info) != 0) return false;
+    if (!S_ISREG(info.st_mode)) return true;
+    return ::ftruncate(fd, 0) == 0 && std::fseek(file, 0, SEEK_SET) == 0;
+}
+
+void ignoreBrokenPipeSignal()
+{
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 bool fillClosedStandardStreams()

@@ -8,6 +8,7 @@
 
 #include "frontend/log.h"
 #include "frontend/output_failures.h"
+#include "frontend/platform.h"
 #include "frontend/run_state.h"
 #include "frontend/settings.h"
 #include "frontend/summaries.h"
@@ -89,13 +90,19 @@ void csvNumbers(const ReportFigures &f, std::string (&fields)[9])
     fields[7] = textf("%.3f", f.compressionPct);
 }
 
-// Writes one CSV item, the header line first when none has been written. After a failed
-// write the file gets no more lines: a later line would follow a gap.
+// Writes one CSV item, the header line first when none has been written. The first line
+// empties the file: until then it keeps what an earlier run wrote there, so that a run without
+// a result leaves it as it was. After a failed write the file gets no more lines: a later line
+// would follow a gap.
 void writeCsv(const DeviceResult &row, ReportMode mode, bool marked)
 {
     if (outputFailed(RunOutput::Csv)) return;
     std::string text;
     if (!csvHeaderWritten) {
+        if (!emptyOutputFile(csvFile)) {
+            noteOutputFailure(RunOutput::Csv, settings.csvFileName, errno);
+            return;
+        }
         text = csvHeader(csvSeparator);
         csvHeaderWritten = true;
     }

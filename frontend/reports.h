@@ -74,8 +74,9 @@ void printReport(const DeviceResult *row, ReportMode mode);
 // deviceSizeBytes, thread count) to the standard output stream. Main thread only.
 void printRunHeader(const std::string &path);
 
-// Hands over the CSV file of -c, created at start-up and open for writing; printReport writes
-// its lines and closeCsvFile closes it. Main thread only.
+// Hands over the CSV file of -c, opened at start-up (openOutputFile) with what it held kept;
+// printReport empties it before its first line, writes its lines, and closeCsvFile closes it.
+// Main thread only.
 void setCsvFile(std::FILE *file);
 
 // Closes the CSV file when it is open; a failing close is recorded as the CSV file's failure.

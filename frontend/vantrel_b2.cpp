@@ -406,6 +406,8 @@ int main(int argc, char **argv)
     // No exception leaves main: a failure that reaches here still ends the run in order, with
     // its message, the finished devices of a batch reported and a non-zero status.
     try {
+        // An output on a pipe whose reader has left fails like a full disk, with its message.
+        ignoreBrokenPipeSignal();
         // A closed standard stream must not lend its number to the log or the CSV file.
         if (fillClosedStandardStreams()) markStandardOutputMissing();
         csvSeparator = ",";

@@ -7,7 +7,11 @@
 #include "frontend/platform.h"
 
 #include <cwchar>
+#include <fcntl.h>
+#include <io.h>
 #include <iostream>
+#include <share.h>
+#include <sys/stat.h>
 
 #include <boost/program_options.hpp>
 
@@ -145,10 +149,37 @@ std::string batchFileUtf8(const std::string &bytes)
     return textFileUtf8(bytes);
 }
 
-std::FILE *createTextFile(const std::string &name)
+std::FILE *openOutputFile(const std::string &name, int &error)
 {
-    return _wfopen(widen(name).c_str(), L"w");
+    const std::wstring wide = widen(name);
+    // A file denies writing to every other opener while the run holds it; the null device and
+    // the console are shared. Without _O_TRUNC: a file another run holds is never emptied.
+    const int sharing = isNullOrConsole(wide) ? _SH_DENYNO : _SH_DENYWR;
+    _doserrno = 0;
+    const int fd = _wsopen(wide.c_str(), _O_WRONLY | _O_CREAT | _O_TEXT, sharing, _S_IREAD | _S_IWRITE);
+    if (fd < 0) {
+        // The C runtime keeps the system's code beside errno, which reads EACCES for a sharing
+        // violation as for a file that may not be written.
+        error = _doserrno == ERROR_SHARING_VIOLATION ? kOutputFileHeld : errno;
+        return nullptr;
+    }
+    std::FILE *file = _wfdopen(fd, L"w");
+    if (file == nullptr) {
+        error = errno;
+        _close(fd);
+    }
+    return file;
 }
+
+bool emptyOutputFile(std::FILE *file)
+{
+    if (std::fflush(file) != 0) return false;
+    const int fd = _fileno(file);
+    if (GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(fd))) != FILE_TYPE_DISK) return true;
+    return _chsize(fd, 0) == 0 && std::fseek(file, 0, SEEK_SET) == 0;
+}
+
+void ignoreBrokenPipeSignal() {}
 
 // A missing standard handle keeps its descriptor in the C runtime, so no file takes its place.
 bool fillClosedStandardStreams()

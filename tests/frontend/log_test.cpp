@@ -102,7 +102,7 @@ TEST(LogTest, LoggerThreadAndRunEndWriteTheFileInOrder)
     const std::string path = std::string(dir) + "/run.log";
 
     logQueue.setLimit(2);
-    openLogFile(path);
+    useLogFile(std::fopen(path.c_str(), "w"), path);
     ASSERT_TRUE(logFileIsOpen());
     queueLogLine(2, "starting line");
     // A line that only quotes the end marker's words is an ordinary line.

@@ -83,6 +83,42 @@ faulty() {
   [[ "$(fingerprint)" == "$before" ]] || fail "an image changed during: vantrel $*"
 }
 
+# start_stalled device stdout args...: starts vantrel in the background (at most 20 minutes)
+# with the fault-injection library holding every read of `device` until a file named gate
+# exists: the run stays at that point, whatever the machine's speed, until finish_stalled. Its
+# standard output goes to the file `stdout`, its standard error to stalled.err; its process id
+# is in $stalled_pid.
+start_stalled() {
+  local device=$1 target=$2 asan=${ASAN_OPTIONS:-}
+  shift 2
+  rm -f gate
+  VANTREL_FAULT_FILE=$device VANTREL_FAULT_READ_GATE=gate LD_PRELOAD="$FAULT_LIB" \
+    ASAN_OPTIONS="${asan:+$asan:}verify_asan_link_order=0" \
+    timeout -k 5 1200 "$VANTREL" "$@" > "$target" 2> stalled.err &
+  stalled_pid=$!
+}
+
+# wait_for_line file regex: waits until the file holds a line matching the extended regex;
+# fails and returns 1 when the stalled run ends before that.
+wait_for_line() {
+  until grep -qE -- "$2" "$1" 2> /dev/null; do
+    if ! kill -0 "$stalled_pid" 2> /dev/null; then
+      grep -qE -- "$2" "$1" 2> /dev/null && return 0
+      fail "the run ended before $1 held a line /$2/: $(head -c 400 stalled.err)"
+      return 1
+    fi
+    sleep 0.05
+  done
+}
+
+# finish_stalled: lets the stalled run's reads go on and waits for its end; its exit status in
+# $status.
+finish_stalled() {
+  : > gate
+  wait "$stalled_pid"
+  status=$?
+}
+
 # ---- checks -------------------------------------------------------------------------------
 
 expect_status() {

@@ -142,9 +142,9 @@ test_log_file_errors() {
   expect_status 12 "log file on the device"
   expect_text err $'Cannot create logfile ./dev.img - Operation not permitted\n'
 
-  # The probe succeeds and the second open, of the log stream, fails.
-  faulty VANTREL_FAULT_FILE=x.log VANTREL_FAULT_OPENS_FROM=2 -- -s VRT -d dev.img --logfile x.log
-  expect_status 13 "log stream not openable"
+  # The log file opens but cannot be emptied.
+  faulty VANTREL_FAULT_FILE=x.log VANTREL_FAULT_TRUNCATE=1 -- -s VRT -d dev.img --logfile x.log
+  expect_status 13 "log file not emptied"
   expect_text err $'Error opening logfile: x.log\n'
 }
 

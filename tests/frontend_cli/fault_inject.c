@@ -12,6 +12,9 @@
  *   VANTREL_FAULT_OPENS_OFF_MAIN  1: opens of that file fail with EACCES when a thread other
  *                             than the main thread makes them (a device that goes away between
  *                             its sizing and its sampling)
+ *   VANTREL_FAULT_READ_GATE   path: every read of that file first waits until a file `path`
+ *                             exists (a device that stalls until the test lets it go on)
+ *   VANTREL_FAULT_TRUNCATE    any value: every ftruncate of that file fails with EIO
  *   VANTREL_FAULT_MALLOC_MIN  bytes: every allocation of at least that size fails (plain builds
  *                             only; a sanitizer's allocator must not be replaced)
  *   VANTREL_FAULT_MALLOC_MAX  bytes: with VANTREL_FAULT_MALLOC_MIN, only allocations of at most
@@ -48,6 +51,8 @@ static size_t mallocMax = SIZE_MAX;
 static long threadsFrom;
 static int threadCount;
 static long readDelayMs;
+static const char *readGate;
+static int truncateFails;
 static int openCount;
 static unsigned char trackedFd[MAX_FDS];
 
@@ -84,6 +89,8 @@ static void configure(void)
     threadsFrom = threads ? atol(threads) : 0;
     const char *delay = getenv("VANTREL_FAULT_READ_DELAY_MS");
     readDelayMs = delay ? atol(delay) : 0;
+    readGate = getenv("VANTREL_FAULT_READ_GATE");
+    truncateFails = getenv("VANTREL_FAULT_TRUNCATE") != NULL;
     __atomic_store_n(&configured, 1, __ATOMIC_RELEASE);
 }
 
@@ -140,13 +147,23 @@ static int isTracked(int fd)
     return fd >= 0 && fd < MAX_FDS && __atomic_load_n(&trackedFd[fd], __ATOMIC_SEQ_CST);
 }
 
-/* Sleeps the read delay before a read of the fault file. */
-static void delayRead(int fd)
+static void pauseMs(long ms)
 {
-    if (readDelayMs <= 0 || !isTracked(fd)) return;
-    struct timespec pause = {readDelayMs / 1000, (readDelayMs % 1000) * 1000000L};
+    struct timespec pause = {ms / 1000, (ms % 1000) * 1000000L};
     while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
     }
+}
+
+/* Before a read of the fault file: waits for the gate to open, then sleeps the read delay. */
+static void delayRead(int fd)
+{
+    if (!isTracked(fd)) return;
+    if (readGate) {
+        const int saved = errno;
+        while (access(readGate, F_OK) != 0) pauseMs(10);
+        errno = saved;
+    }
+    if (readDelayMs > 0) pauseMs(readDelayMs);
 }
 
 static int readMustFail(int fd, off_t offset)
@@ -232,6 +249,19 @@ ssize_t read(int fd, void *buffer, size_t count)
     }
 DEFINE_PREAD(pread)
 DEFINE_PREAD(pread64)
+
+#define DEFINE_FTRUNCATE(name)                                                     \
+    int name(int fd, off_t length)                                                 \
+    {                                                                              \
+        configure();                                                               \
+        if (truncateFails && isTracked(fd)) {                                      \
+            errno = EIO;                                                           \
+            return -1;                                                             \
+        }                                                                          \
+        return NEXT(int (*)(int, off_t), #name)(fd, length);                       \
+    }
+DEFINE_FTRUNCATE(ftruncate)
+DEFINE_FTRUNCATE(ftruncate64)
 
 int close(int fd)
 {

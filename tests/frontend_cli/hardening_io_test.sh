@@ -126,4 +126,47 @@ test_unwritable_outputs() {
   done
 }
 
+# An output on a pipe whose reader has left fails as one on a full disk does: its message with
+# the system's reason, the other outputs complete, the output's status. The run is held on its
+# device until the reader has gone, so that its later writes meet a pipe without a reader.
+test_outputs_on_a_pipe_without_reader() {
+  make_data_image
+  mkfifo pipe
+  # name|status|option (the word stdout: standard output on the pipe)|message
+  local cases=(
+    "csv|10|-c pipe|csv file pipe"
+    "log|13|--logfile pipe|logfile pipe"
+    "stdout|18|stdout|standard output"
+  )
+  local entry name expected option message target args
+  for entry in "${cases[@]}"; do
+    IFS='|' read -r name expected option message <<< "$entry"
+    rm -f out.csv run.log
+    target=out
+    args=(-s VRT -d data.img -p 2 --loglevel 5)
+    if [[ $option == stdout ]]; then target=pipe; else args+=("${option% *}" pipe); fi
+    [[ $option == "-c pipe" ]] || args+=(-c out.csv)
+    [[ $option == "--logfile pipe" ]] || args+=(--logfile run.log)
+    # The test is the pipe's only reader until the run has taken its outputs.
+    exec 8<> pipe
+    start_stalled data.img "$target" "${args[@]}" 8<&-
+    wait_for_line stalled.err '^Analysis started at: '
+    exec 8<&-
+    finish_stalled
+    expect_status "$expected" "$name"
+    expect_occurrences stalled.err "Cannot write $message - Broken pipe" 1
+    expect_match stalled.err '.' 2
+    if [[ $target == out ]]; then
+      expect_match out '^[0-9]+ +\| *data\.img +\|' 1
+    fi
+    if [[ $option != "-c pipe" ]]; then
+      expect_lines out.csv "$(re "$CSV_HEADER")" '[0-9]+,data\.img,0\.062,[-0-9.,]+'
+    fi
+    if [[ $option != "--logfile pipe" ]]; then
+      expect_match run.log "^$TS End of run $" 1
+      [[ "$(tail -n 1 run.log)" == "Finished vantrel" ]] || fail "$name: the log did not end"
+    fi
+  done
+}
+
 run_named_test "$@"

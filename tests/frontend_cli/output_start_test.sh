@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Black-box tests: the run's outputs are settled at start-up. The CSV file is created before any
-# device is read, it is never the log file under another name, and a closed standard stream
-# never lends its descriptor to the log or the CSV file.
+# device is read, it is never the log file under another name, a closed standard stream never
+# lends its descriptor to the log or the CSV file, a run holds its log and CSV file for itself,
+# and an earlier run's CSV file stays as it was until the run writes its first line.
 #   usage: output_start_test.sh <test name>
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/cli_lib.sh"
 
 SAME_FILE='CSV file (-c) and logfile (--logfile) must not be the same file'
+HELD='Another vantrel run or program is using this file'
 
 # run_closing fds args...: run, with the standard descriptors `fds` (say "1" or "0 1 2") closed
 # when vantrel starts.
@@ -117,6 +119,125 @@ test_csv_not_creatable_at_start() {
     expect_lines vantrel.log "$(re "$(start_line "${args[@]}")")" "$(re "$message - $reason")" \
       "Execution terminated"
   done
+}
+
+# A log or CSV file that another holds (here the test, with a lock of its own) refuses the run
+# before anything is emptied or read: the held file and the other output stay as they were.
+# The null device and a pipe are shared, whoever locks them.
+test_outputs_held_elsewhere() {
+  make_image dev.img 16
+  put dev.img 0 64 text
+  # held file | options | status | console message
+  local cases=(
+    "vantrel.log|-c out.csv|12|Cannot create logfile vantrel.log - $HELD"
+    "run.log|--logfile run.log -c out.csv|12|Cannot create logfile run.log - $HELD"
+    "out.csv|--logfile run.log -c out.csv|10|cannot create csv fileout.csv"
+  )
+  local entry held options code message args file
+  for entry in "${cases[@]}"; do
+    IFS='|' read -r held options code message <<< "$entry"
+    for file in vantrel.log run.log out.csv; do printf 'earlier %s\n' "$file" > "$file"; done
+    # shellcheck disable=SC2206
+    args=(-s VRT -d dev.img -p 1 -t 20 -Q 5 $options)
+    exec 9>> "$held"
+    flock -n 9 || fail "the test cannot lock $held"
+    run "${args[@]}"
+    exec 9>&-
+    expect_status "$code" "$held held"
+    expect_text err "$message"$'\n'
+    expect_text out ""
+    expect_text "$held" "earlier $held"$'\n'
+    expect_text out.csv "earlier out.csv"$'\n'
+    if [[ $held == out.csv ]]; then
+      expect_lines run.log "$(re "$(start_line "${args[@]}")")" "$(re "$message - $HELD")" \
+        "Execution terminated"
+    else
+      expect_text vantrel.log "earlier vantrel.log"$'\n'
+    fi
+  done
+
+  mkfifo pipe
+  exec 8<> pipe 9>> /dev/null
+  flock -n 8 && flock -n 9 || fail "the test cannot lock the pipe and the null device"
+  run -s VRT -d dev.img -p 1 -t 20 -Q 5 -c pipe --logfile /dev/null
+  expect_status 0 "CSV on a locked pipe, log on the locked null device"
+  local line=
+  read -r -t 1200 -u 8 line
+  [[ $line == "$CSV_HEADER" ]] || fail "the pipe got '$line', not the CSV header"
+  exec 8<&- 9>&-
+}
+
+# Two runs at once in one folder: while the first is held on its device, a second run is
+# refused on the log they share (the default vantrel.log) and a third on the CSV file; the
+# first run's log and CSV file come out whole.
+test_second_run_on_the_same_outputs() {
+  make_image dev.img 16
+  put dev.img 0 64 text
+  local first=(-s VRT -d dev.img -p 1 -t 20 -Q 5 -c out.csv)
+  start_stalled dev.img first.out "${first[@]}"
+  wait_for_line vantrel.log '^Analysis started at: ' || return
+
+  run -s VRT -d dev.img -p 1 -t 20 -Q 5 -c other.csv
+  expect_status 12 "second run on the log"
+  expect_text err "Cannot create logfile vantrel.log - $HELD"$'\n'
+  [[ ! -e other.csv ]] || fail "the refused run created its CSV file"
+  local third=(-s VRT -d dev.img -p 1 -t 20 -Q 5 -c out.csv --logfile third.log)
+  run "${third[@]}"
+  expect_status 10 "third run on the CSV file"
+  expect_text err "cannot create csv fileout.csv"$'\n'
+  expect_lines third.log "$(re "$(start_line "${third[@]}")")" \
+    "$(re "cannot create csv fileout.csv - $HELD")" "Execution terminated"
+
+  finish_stalled
+  expect_status 0 "first run"
+  expect_lines vantrel.log "$(re "$(start_line "${first[@]}")")" "Analysis started at: $TS" \
+    "$TS Number of non-zeroblocks: 20 .*" "$TS Device size \\(bytes\\) 16777216" \
+    "$TS End of run " "Finished vantrel"
+  expect_lines out.csv "$(re "$CSV_HEADER")" '20,dev\.img,[-0-9.,]+'
+}
+
+# The CSV file is emptied by the run's first line, not at start-up: a run that writes none
+# leaves an earlier run's results as they were, and a run that writes one leaves nothing of
+# them. A missing CSV file is still created at start-up.
+test_csv_kept_without_a_line() {
+  make_image dev.img 16
+  put dev.img 0 64 text
+  make_image zero.img 16
+  local earlier=$'Sample#,Device Name\n3400,/dev/sdb,earlier,run,with,a,long,line\n'
+  # device options | status
+  local cases=(
+    "-d missing.img|15"
+    "-d zero.img|0"
+    "-d dev.img -u 0.1|4"
+  )
+  local entry devices code
+  for entry in "${cases[@]}"; do
+    IFS='|' read -r devices code <<< "$entry"
+    printf '%s' "$earlier" > out.csv
+    # shellcheck disable=SC2086
+    run -s VRT $devices -p 1 -t 20 -Q 5 -c out.csv
+    expect_status "$code" "$devices"
+    expect_text out.csv "$earlier"
+  done
+
+  # Ended by a signal while it samples.
+  printf '%s' "$earlier" > out.csv
+  start_stalled dev.img first.out -s VRT -d dev.img -p 1 -t 20 -Q 5 -c out.csv
+  if wait_for_line vantrel.log '^Analysis started at: '; then
+    kill -TERM "$stalled_pid"
+    finish_stalled
+    expect_status 143 "a run ended by SIGTERM"
+    expect_text out.csv "$earlier"
+  fi
+
+  printf '%s' "$earlier" > out.csv
+  run -s VRT -d dev.img -p 1 -t 20 -Q 5 -c out.csv
+  expect_status 0 "a run with a line"
+  expect_lines out.csv "$(re "$CSV_HEADER")" '20,dev\.img,[-0-9.,]+'
+
+  run -s VRT -d missing.img -c new.csv
+  expect_status 15 "a missing device, a new CSV file"
+  expect_text new.csv ""
 }
 
 run_named_test "$@"

@@ -12,12 +12,14 @@ VANTREL=vantrel FAULT_LIB=none source "$(dirname "$0")/../frontend_cli/cli_lib.s
 winpath() { local full; full=$(realpath -m "$1"); printf 'Z:%s' "${full//\//\\}"; }
 
 # winrun args...: runs the Windows program; stdout in out, stderr in err (carriage returns
-# removed), the full exit status in $status. Checks that no image in the folder changed.
+# removed), the full exit status in $status. Checks that no image in the folder changed. With
+# HOLD set to a file, the launcher holds that file while the program runs, as another run would.
 winrun() {
-  local before
+  local before hold=()
   before=$(fingerprint)
   rm -f status
-  "$WINE" "$LAUNCH" "$(winpath status)" "$VANTREL_WIN" "$@" > out.raw 2> err.raw
+  [[ -z ${HOLD:-} ]] || hold=(--hold "$(winpath "$HOLD")")
+  "$WINE" "$LAUNCH" "${hold[@]}" "$(winpath status)" "$VANTREL_WIN" "$@" > out.raw 2> err.raw
   status=$(cat status 2> /dev/null || echo "no status")
   tr -d '\r' < out.raw > out
   tr -d '\r' < err.raw > err
@@ -328,6 +330,59 @@ test_null_and_console_outputs() {
   expect_status 410 "CSV over a volume"
   winrun -s VRT -d "$win" -p 1 -t 50 --logfile '\\.\PhysicalDrive0'
   expect_status 412 "log over a disk"
+}
+
+HELD='Another vantrel run or program is using this file'
+
+# A log or CSV file that another run holds (here the launcher, sharing it for reading only)
+# refuses the run before anything is emptied or read; the held file and the CSV file stay as
+# they were.
+test_outputs_held_by_another_run() {
+  make_mixed_image image.img
+  local win log csv
+  win=$(winpath image.img) log=$(winpath run.log) csv=$(winpath run.csv)
+  # held file|status|console message
+  local cases=(
+    "run.log|412|Cannot create logfile $log - $HELD"
+    "run.csv|410|cannot create csv file$csv"
+  )
+  local entry held code message file
+  for entry in "${cases[@]}"; do
+    IFS='|' read -r held code message <<< "$entry"
+    for file in run.log run.csv; do printf 'earlier %s\n' "$file" > "$file"; done
+    HOLD=$held winrun -s VRT -d "$win" -p 1 -t 20 -Q 5 -c "$csv" --logfile "$log"
+    expect_status "$code" "$held held"
+    expect_text err "$message"$'\n'
+    expect_text out ""
+    expect_text "$held" "earlier $held"$'\n'
+    expect_text run.csv "earlier run.csv"$'\n'
+    if [[ $held == run.csv ]]; then
+      tr -d '\r' < run.log > run.log.txt
+      expect_lines run.log.txt "starting Orvane Tessaline 6170 Vantrel: .*" \
+        "$(re "$message - $HELD")" "Execution terminated"
+    fi
+  done
+}
+
+# A run that writes no CSV line leaves an earlier CSV file as it was: a device that cannot be
+# sized and the -l listing; a run that writes one leaves nothing of it.
+test_csv_kept_without_a_line() {
+  local csv earlier=$'Sample#,Device Name\n3400,earlier,run,with,a,long,line\n'
+  csv=$(winpath run.csv)
+  printf '%s' "$earlier" > run.csv
+  winrun -s VRT -d "$(winpath missing.img)" -c "$csv" --logfile "$(winpath run.log)"
+  expect_status 415 "a missing device"
+  expect_text run.csv "$earlier"
+  winrun -l -c "$csv" --logfile "$(winpath run.log)"
+  expect_status 0 "-l"
+  expect_text run.csv "$earlier"
+
+  make_image image.img 8
+  put image.img 0 32 text
+  winrun -s VRT -d "$(winpath image.img)" -p 1 -t 20 -Q 5 -c "$csv" --logfile "$(winpath run.log)"
+  expect_status 0 "a run with a line"
+  tr -d '\r' < run.csv > run.csv.txt
+  expect_lines run.csv.txt "$(re "$CSV_HEADER")" "20,$(re "$(winpath image.img)"),[-0-9.,]+"
 }
 
 run_named_test "$@"

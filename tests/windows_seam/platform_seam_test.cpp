@@ -46,7 +46,8 @@ TEST(PlatformSeamTest, UnelevatedRunEndsWith433BeforeAnyDeviceIsSized)
     EXPECT_EXIT(
         {
             logQueue.setLimit(2);
-            openLogFile(log.string());
+            int openError = 0;
+            useLogFile(openOutputFile(log.string(), openError), log.string());
             totalCalculations = new Calculations(0, 0, 0);
             totalCalculations->logLevel = 2;
             platformBeforeSizing();
@@ -193,6 +194,42 @@ TEST(PlatformSeamTest, ReadFailuresGiveTheWin32CodeAndTheNextReadIsJudgedAlone)
     EXPECT_EQ(sizeDevice("Z:\\images\\empty.img", error), 0);
     EXPECT_EQ(error, 0);  // empty, not the failed geometry request's code
     EXPECT_TRUE(fake.openHandles.size() == 1u);  // only `device`'s own handle
+}
+
+// An output file is held for writing by the one run that opened it, whose opening keeps what
+// the file held until it is emptied; others may still read it. The null device is shared.
+TEST(PlatformSeamTest, OutputFileIsHeldForWritingUntilClosed)
+{
+    const std::filesystem::path path = std::filesystem::temp_directory_path() / "vantrel_seam_held.csv";
+    std::ofstream(path, std::ios::binary) << "earlier run\n";
+    int error = 0;
+    std::FILE *held = openOutputFile(path.string(), error);
+    ASSERT_NE(held, nullptr) << error;
+    EXPECT_EQ(fileText(path), "earlier run\n");  // readable, and not emptied by the opening
+
+    EXPECT_EQ(openOutputFile(path.string(), error), nullptr);
+    EXPECT_EQ(error, kOutputFileHeld);
+
+    ASSERT_TRUE(emptyOutputFile(held));
+    std::fputs("new\n", held);
+    std::fflush(held);
+    EXPECT_EQ(fileText(path), "new\r\n");
+    std::fclose(held);
+    std::FILE *again = openOutputFile(path.string(), error);
+    EXPECT_NE(again, nullptr);
+    if (again != nullptr) std::fclose(again);
+    std::filesystem::remove(path);
+
+    std::FILE *first = openOutputFile("NUL", error);
+    std::FILE *second = openOutputFile("NUL", error);
+    EXPECT_NE(first, nullptr);
+    EXPECT_NE(second, nullptr);
+    for (std::FILE *file : {first, second}) {
+        if (file != nullptr) {
+            EXPECT_TRUE(emptyOutputFile(file));
+            std::fclose(file);
+        }
+    }
 }
 
 TEST(PlatformSeamTest, ExitStatusesAreTheCodePlus403)
