@@ -26,6 +26,11 @@ std::string lineMessage(const char *format, int lineNumber, const std::string &l
     return (boost::format(format) % lineNumber % line).str();
 }
 
+BatchWarning syntaxWarning(int lineNumber, const std::string &line)
+{
+    return {2, true, lineMessage("batch file syntax error: (line %1%) \"%2%\"", lineNumber, line)};
+}
+
 BatchWarning duplicateWarning(int lineNumber, const std::string &line)
 {
     return {2, true,
@@ -97,6 +102,13 @@ std::queue<ListedEntry> parseBatchLines(std::istream &in, std::vector<BatchWarni
     int lineNumber = 0;
     while (std::getline(in, asRead)) {
         lineNumber++;
+        // A NUL byte never belongs in a line of text (a list written by find -print0 holds
+        // them): a name reaches the system only up to it, and the reports would cut the name
+        // there too. The line is refused whole, wherever the NUL stands.
+        if (asRead.find('\0') != std::string::npos) {
+            warnings->push_back(syntaxWarning(lineNumber, asRead));
+            continue;
+        }
         const size_t first = asRead.find_first_not_of(kWhitespace);
         if (first == std::string::npos || asRead[first] == '#') continue;
         const std::string line = asRead.substr(first);
@@ -110,8 +122,7 @@ std::queue<ListedEntry> parseBatchLines(std::istream &in, std::vector<BatchWarni
             // Brackets decide, whatever stands around them: a disk number or nothing.
             entry.text = line.substr(open + 1, close - open - 1);
             if (entry.text.empty() || !std::isdigit(static_cast<unsigned char>(entry.text[0]))) {
-                warnings->push_back({2, true, lineMessage("batch file syntax error: (line %1%) \"%2%\"",
-                                                          lineNumber, asRead)});
+                warnings->push_back(syntaxWarning(lineNumber, asRead));
                 continue;
             }
             entry.kind = 'N';
@@ -128,8 +139,7 @@ std::queue<ListedEntry> parseBatchLines(std::istream &in, std::vector<BatchWarni
                                            lineNumber, asRead)});
             }
         } else {
-            warnings->push_back({2, true, lineMessage("batch file syntax error: (line %1%) \"%2%\"",
-                                                      lineNumber, asRead)});
+            warnings->push_back(syntaxWarning(lineNumber, asRead));
             continue;
         }
 

@@ -39,8 +39,9 @@ struct BatchWarning {
 using IdentityOf = std::function<std::optional<DeviceIdentity>(const std::string &name)>;
 
 // Reads the lines of `in` into entries, in file order, skipping comments, blank lines,
-// malformed lines and duplicates by text; appends a warning for each malformed line, each
-// device line with text after its path, and each duplicate. Pure.
+// malformed lines (any line holding a NUL byte among them) and duplicates by text; appends a
+// warning for each malformed line, each device line with text after its path, and each
+// duplicate. Pure.
 std::queue<ListedEntry> parseBatchLines(std::istream &in, std::vector<BatchWarning> *warnings);
 
 // Drops each entry whose text reaches the same data (`identityOf`, compared by readSameData)

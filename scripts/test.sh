@@ -26,22 +26,23 @@ native_32bit() {
   /lib/ld-linux.so.2 --version > /dev/null 2>&1
 }
 
-# The end-to-end tests compare the Windows program's figures with the Linux program's: the
-# normal build's, made here when this run has not built it.
-linux_program() {
-  if [[ ! -x build/normal/frontend/vantrel ]]; then
-    echo "=== the Linux program for the Windows end-to-end tests"
-    cmake -S . -B build/normal > build/normal.configure.log 2>&1 || { cat build/normal.configure.log; exit 1; }
-    cmake --build build/normal -j "$jobs" --target vantrel
-  fi
-}
-
-# Configures one build folder: configure dir [cmake options...].
+# Configures one build folder: configure dir [cmake options...]. Makes the folder of builds
+# first (a fresh clone has none) for the configure log beside the build.
 configure() {
   local dir=$1
   shift
   mkdir -p build
   cmake -S . -B "$dir" "$@" > "$dir.configure.log" 2>&1 || { cat "$dir.configure.log"; exit 1; }
+}
+
+# The end-to-end tests compare the Windows program's figures with the Linux program's: the
+# normal build's, made here when this run has not built it.
+linux_program() {
+  if [[ ! -x build/normal/frontend/vantrel ]]; then
+    echo "=== the Linux program for the Windows end-to-end tests"
+    configure build/normal -DVANTREL_SANITIZE=
+    cmake --build build/normal -j "$jobs" --target vantrel
+  fi
 }
 
 # Configures and builds every target of one build folder: configure_and_build dir [cmake options...].

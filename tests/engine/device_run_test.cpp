@@ -108,6 +108,65 @@ TEST_F(EngineTest, ExhaustivePassCountsEveryBlockButEachRangesLast)
     }
 }
 
+TEST_F(EngineTest, ExhaustiveFigureWeightsEachSampleByTheNonZeroBlocksItUsed)
+{
+    // Each of three contexts reads a range of 25 blocks: P = pattern, R = random, Z = zero. The
+    // pattern samples reach the input cap in their eighth non-zero block (491520 bytes in, a full
+    // 32768-byte buffer out: a ratio of 1/15 whatever the compressor), the second across a zero
+    // block; P P P R fills its buffer in the random block, a sample of four blocks; each R alone
+    // is a sample of one block. The range's last block is never used.
+    const char range[] = "PPPPPPPP" "R" "PPPPZPPPP" "R" "PPPR" "R" "R";
+    const int rangeBlocks = sizeof range - 1, contexts = 3;
+    std::vector<Region> regions;
+    for (int c = 0; c < contexts; c++) {
+        for (int b = 0; b < rangeBlocks; b++) {
+            const char kind = range[b];
+            regions.push_back({kind == 'P' ? ContentKind::pattern : kind == 'R' ? ContentKind::random : ContentKind::zero,
+                               65536});
+        }
+    }
+    std::vector<uint8_t> image = buildImage(regions, 5);
+    InMemoryDevice device(image);
+    EngineSetup setup = makeSetup(ENGINE_TYPE_6_4, contexts, 0);
+    setup.exhaustive = true;
+    setup.withLog = false;
+    RunOutcome outcome = device.run(setup, contexts);
+    ASSERT_EQ(outcome.status, ENGINE_STATUS_DONE);
+
+    // Each sample's ratio, weighted by the non-zero blocks of the device it spans, summed per
+    // context in the order its samples ended, as the contexts sum them.
+    std::vector<double> weightedSums(contexts, 0.0);
+    uint64_t weights = 0, capped = 0;
+    const std::vector<StatsEventRecord> events = Recorder::events();
+    ASSERT_EQ(events.size(), 6u * contexts);
+    for (const StatsEventRecord &event : events) {
+        ASSERT_EQ(event.code, uint32_t(STATS_EVENT_SAMPLE));
+        int weight = 0;
+        for (uint32_t b = event.b; b < event.b + uint32_t(event.a); b++)
+            weight += range[b % rangeBlocks] != 'Z';
+        if (weight == 8) {
+            EXPECT_EQ(event.c, 491520u) << "block " << event.b;
+            EXPECT_EQ(event.d, 32768u) << "block " << event.b;
+            capped++;
+        }
+        weightedSums[event.thread] += weight * double(event.d) / double(event.c);
+        weights += uint64_t(weight);
+    }
+    EXPECT_EQ(capped, 2u * contexts);
+    // 8 + 1 + 8 + 1 + 4 + 1 non-zero blocks per range, each counted once; the zero block too.
+    EXPECT_EQ(weights, 23u * contexts);
+    EXPECT_EQ(outcome.result.nonZeroSamples, weights);
+    EXPECT_EQ(outcome.result.zeroSamples, 1u * contexts);
+    double ratioSum = 0;
+    for (double sum : weightedSums)
+        ratioSum += sum;
+    EXPECT_DOUBLE_EQ(outcome.result.ratioSum, ratioSum);
+    // The figure: the non-zero data times the block-weighted mean ratio.
+    const double expectedNonZero = double(image.size()) * (69.0 / 72.0) / 512;
+    EXPECT_EQ(outcome.result.nonZeroSectors, uint64_t(expectedNonZero));
+    EXPECT_EQ(outcome.result.compressedSectors, uint64_t(double(outcome.result.nonZeroSectors) * ratioSum / weights));
+}
+
 // Sampling and an exhaustive pass of the same engine type agree within the sampling run's
 // reported accuracy, on the share of non-zero data and on its compressed fraction.
 class SamplingAgreesWithExhaustive : public EngineTest, public ::testing::WithParamInterface<uint32_t> {};

@@ -11,6 +11,8 @@
 
 namespace {
 
+using namespace std::string_literals;
+
 struct Parsed {
     std::vector<BatchEntry> entries;
     std::vector<BatchWarning> warnings;
@@ -33,7 +35,7 @@ std::string syntaxError(int line, const std::string &text)
 TEST(BatchFile, EachKindOfLine)
 {
     struct Case {
-        const char *line;
+        std::string line;
         std::vector<std::pair<char, std::string>> entries;  // kind and text
         int number;                                          // of the first entry
         std::string warning;                                 // "" for none
@@ -61,10 +63,15 @@ TEST(BatchFile, EachKindOfLine)
         {"[]", {}, 0, syntaxError(1, "[]"), 2},
         {"] [3]", {}, 0, syntaxError(1, "] [3]"), 2},
         {"  word", {}, 0, syntaxError(1, "  word"), 2},  // the line as read, untrimmed
+        // A NUL byte anywhere refuses the line, NUL and all quoted.
+        {"/dev/sdb\0/dev/sdc"s, {}, 0, syntaxError(1, "/dev/sdb\0/dev/sdc"s), 2},
+        {"/dev/sdb # note\0"s, {}, 0, syntaxError(1, "/dev/sdb # note\0"s), 2},
+        {"[2]\0"s, {}, 0, syntaxError(1, "[2]\0"s), 2},
+        {"# comment\0"s, {}, 0, syntaxError(1, "# comment\0"s), 2},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.line);
-        const Parsed parsed = parse(std::string(c.line) + "\n");
+        const Parsed parsed = parse(c.line + "\n");
         ASSERT_EQ(parsed.entries.size(), c.entries.size());
         for (size_t i = 0; i < c.entries.size(); i++) {
             EXPECT_EQ(parsed.entries[i].kind, c.entries[i].first);
@@ -107,6 +114,18 @@ TEST(BatchFile, FileOrderLineNumbersAndDuplicates)
     EXPECT_EQ(parsed.warnings[1].text,
               "batch file duplicate entry error: (line 6) \"  /dev/sdb  # again\" is already listed");
     EXPECT_EQ(parsed.warnings[1].level, 2);
+}
+
+TEST(BatchFile, ALineWithANulIsSkippedAndTheOthersRead)
+{
+    const Parsed parsed = parse("/dev/sda\n/dev/sdb\0tail\n/dev/sdb\n/dev/sdc\0/dev/sdd\0"s);
+    ASSERT_EQ(parsed.entries.size(), 2u);
+    EXPECT_EQ(parsed.entries[0].text, "/dev/sda");
+    // The refused line listed nothing, so a later line of its path is no duplicate.
+    EXPECT_EQ(parsed.entries[1].text, "/dev/sdb");
+    ASSERT_EQ(parsed.warnings.size(), 2u);
+    EXPECT_EQ(parsed.warnings[0].text, syntaxError(2, "/dev/sdb\0tail"s));
+    EXPECT_EQ(parsed.warnings[1].text, syntaxError(4, "/dev/sdc\0/dev/sdd\0"s));
 }
 
 TEST(BatchFile, OnlyCommentsAndRejectedLinesGiveNoEntry)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Black-box tests of a batch's final report: the devices finished before an I/O-error abort are
-# still reported, the totals' device count is that of the devices they cover, and CSV names
-# holding line breaks stay one field.
+# still reported, the totals' device count is that of the devices they cover, CSV names
+# holding line breaks stay one field, and a batch line holding a NUL byte reports no device.
 #   usage: batch_report_test.sh <test name>
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/cli_lib.sh"
@@ -100,6 +100,40 @@ test_csv_quotes_line_breaks() {
       fail "$shown: CSV rows read back as $(printf '[%s] ' "${rows[@]}")"
     rm -f "$name" out.csv
   done
+}
+
+test_nul_line_is_a_syntax_error() {
+  # The second line names b.img up to a NUL byte, as a list made with find -print0 does.
+  local name
+  for name in a b c; do
+    make_image $name.img 4
+    put $name.img 0 64 random
+  done
+  local a=$work/a.img b=$work/b.img c=$work/c.img
+  { printf '%s\n' "$a"; printf '%s\0tail\n' "$b"; printf '%s\n' "$c"; } > devices.txt
+  run -s VRT --config devices.txt -p 1 -t 20 -c out.csv
+  expect_status 0 "batch with a NUL line"
+
+  # The log quotes the line as read, its NUL included: the only NUL byte in the log.
+  tr '\0' '@' < vantrel.log > log.txt
+  expect_match log.txt "^$TS $(re "batch file syntax error: (line 2) \"$b@tail\"")$" 1
+  [[ $(tr -cd '\0' < vantrel.log | wc -c) == 1 ]] || fail "NUL bytes in the log: $(tr -cd '\0' < vantrel.log | wc -c)"
+  expect_line vantrel.log "Summarize total 2 devices"
+
+  # The CSV file: a and c, each a row of nine fields, then the summary; nothing of b.
+  local rows=() fields
+  mapfile -t rows < <(csv_rows out.csv)
+  [[ ${#rows[@]} == 7 && ${rows[0]} == "${CSV_HEADER//,/|}" && -z ${rows[3]} && -z ${rows[4]} &&
+     ${rows[5]} == "Summary:" && ${rows[6]} == "Total|2 Devices|0.008|"* ]] ||
+    { fail "CSV rows: $(printf '[%s] ' "${rows[@]}")"; return; }
+  local i=1 device
+  for device in "$a" "$c"; do
+    IFS='|' read -r -a fields <<< "${rows[i]}"
+    [[ ${#fields[@]} == 9 && ${fields[0]} == 20 && ${fields[1]} == "$device" && ${fields[2]} == 0.004 ]] ||
+      fail "CSV row $i: ${rows[i]}"
+    i=$((i + 1))
+  done
+  ! grep -aqF "$b" out.csv out || fail "b.img was reported"
 }
 
 test_total_count_is_devices_totalled() {

@@ -144,6 +144,22 @@ test_mean_ratio_over_measured_samples() {
     fail "compression savings ${savings[0]}% with 1 thread, ${savings[1]}% with 50"
 }
 
+test_exhaustive_figure_weights_samples_by_blocks() {
+  make_image text.img 64
+  put text.img 0 1024 text
+  # Every sample of the repeated line reaches the input cap in its eighth block, a ratio of
+  # 1/15. An exhaustive pass counts each block a sample used as a non-zero sample and credits
+  # the sample's ratio as often: the savings are 1 - 1/15 with any number of threads.
+  local threads
+  for threads in "" "-p 1"; do
+    # shellcheck disable=SC2086
+    run -s VRT --storageVer 7.1 -d text.img -e $threads -c out.csv
+    expect_status 0 "exhaustive ${threads:-with the default threads}"
+    [[ "$(csv_field out.csv 2 6),$(csv_field out.csv 2 7),$(csv_field out.csv 2 8)" == 93.333,0.000,93.333 ]] ||
+      fail "exhaustive ${threads:-with the default threads}: $(cat out.csv)"
+  done
+}
+
 test_csv_quotes_names() {
   # name | the CSV field
   local cases=(

@@ -55,6 +55,11 @@ TEST_F(TextEncoding, EachEncodingBecomesUtf8)
         {"UTF-16 LE with its mark", utf16Mark + std::string("Z\0:\0\x40\x04\xE9\0\x3D\xD8\x00\xDE\r\0\n\0", 16),
          "Z:\xD1\x80\xC3\xA9\xF0\x9F\x98\x80\r\n", false},
         {"the UTF-16 mark alone", utf16Mark, "", false},
+        // A NUL character stays a NUL byte, for the batch file's reader to refuse its line; the
+        // zero bytes of the other UTF-16 characters are no NUL.
+        {"UTF-16 with a NUL character", utf16Mark + std::string("a\0\0\0b\0\n\0", 8), std::string("a\0b\n", 4), false},
+        {"UTF-8 with a NUL", std::string("a\0\xCE\xA9\n", 5), std::string("a\0\xCE\xA9\n", 5), false},
+        {"ANSI with a NUL", std::string("\xE9\0\n", 3), std::string("\xD0\xB9\0\n", 4), true},
         {"UTF-16 with an odd last byte", utf16Mark + std::string("a\0b", 3), "a\xEF\xBF\xBD", false},
         {"UTF-16 with a lone surrogate", utf16Mark + std::string("\x00\xD8x\0", 4), "\xEF\xBF\xBDx", false},
         // 0xE9 and 0xC4 in code page 1251: U+0439 and U+0414.

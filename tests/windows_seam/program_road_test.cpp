@@ -273,6 +273,32 @@ TEST_F(ProgramRoadTest, TheAdministratorCheckRunsBeforeEachDeviceIsSized)
                                         "open 80000000 \\fake\\b.img"}));
 }
 
+// A batch file in UTF-16 LE (as Windows PowerShell 5.1 writes it) whose second line holds a NUL
+// character, as a list made by find -print0 does: that line is a syntax error, quoted whole in
+// the log, and opens nothing; the lines around it are read. The zero bytes that every character
+// holds in UTF-16 are no NUL.
+TEST_F(ProgramRoadTest, ABatchLineHoldingANulCharacterIsRefused)
+{
+    using namespace std::string_literals;
+    const std::string lines = "\\fake\\a.img\n\\fake\\b.img\0tail\n\\fake\\c.img\n"s;
+    std::string utf16 = "\xFF\xFE";
+    for (char c : lines) utf16 += std::string{c, '\0'};
+    const FakeRun run = runFake({"", ""}, {"-s", "VRT", "--config", batchFile(utf16)});
+    EXPECT_EQ(run.status, 0u) << run.err;
+    EXPECT_EQ(linesStartingWith(run.journal, {"open 80000000 "}),
+              (std::vector<std::string>{"open 80000000 \\fake\\a.img", "open 80000000 \\fake\\c.img"}))
+        << run.journal;
+    const std::string warning = " batch file syntax error: (line 2) \"\\fake\\b.img\0tail\""s;
+    std::vector<std::string> warnings;
+    for (const std::string &line : linesOf(run.log)) {
+        if (line.find("syntax error") != std::string::npos) warnings.push_back(line);
+    }
+    ASSERT_EQ(warnings.size(), 1u) << run.log;
+    const size_t stamp = warnings[0].size() - std::min(warnings[0].size(), warning.size());
+    EXPECT_EQ(warnings[0].substr(stamp), warning);
+    EXPECT_TRUE(std::regex_match(warnings[0].substr(0, stamp), std::regex(timestamp))) << warnings[0];
+}
+
 TEST_F(ProgramRoadTest, TheConsoleOptionSetsTheLargestWindowAndIsHarmlessWithoutAConsole)
 {
     const FakeWindows withConsole = {"1=" + diskOne, ""};
