@@ -159,7 +159,9 @@ bool sampleDevice(Calculations *figures, int deviceCount)
     vantrel_init(onReadRequest, onLogNumbers, uint32_t(settings.threadCount), &memorySize);
     std::unique_ptr<uint8_t[]> engineMemory(new (std::nothrow) uint8_t[memorySize]);
     if (!engineMemory) {
-        queueLogLine(2, "Cannot allocate memory for threads");
+        // The memory of the deflate streams and sample contexts: on the console too, so that a
+        // run without a log does not end without a word.
+        consoleAndLog(std::cerr, "Cannot allocate memory for threads");
         runStatus.store(EXIT_CODE_ENGINE_MEMORY);
         return false;
     }

@@ -534,7 +534,7 @@ test_engine_memory() {
   put dev.img 0 16 text
   PRELOAD=$FAULT_MALLOC_LIB faulty VANTREL_FAULT_MALLOC_MIN=16777216 -- -s VRT -d dev.img -p 50
   expect_status 26 "engine memory"
-  expect_match err "Cannot allocate" 0
+  expect_match err "^Cannot allocate memory for threads$" 1
   expect_match vantrel.log "^Cannot allocate memory for threads$" 1
   expect_match vantrel.log "^Execution terminated$" 1
 }
