@@ -34,13 +34,15 @@ bool isEndMarker(const std::string &line)
 }
 
 // Writes one line and a newline, flushed. After a failed write, recorded as the
-// log's failure, the file gets no more lines: a later line would follow a gap.
+// log's failure, the file gets no more lines: a later line would follow a gap. Allocates
+// nothing, so that the logger thread goes on when memory runs out (only one thread writes the
+// file at a time, so the two pieces stay together).
 void writeLine(const std::string &line)
 {
     if (outputFailed(RunOutput::Log)) return;
-    const std::string text = line + '\n';
     errno = 0;
-    if (std::fwrite(text.data(), 1, text.size(), logFile) != text.size() || std::fflush(logFile) != 0) {
+    if (std::fwrite(line.data(), 1, line.size(), logFile) != line.size() ||
+        std::fputc('\n', logFile) == EOF || std::fflush(logFile) != 0) {
         noteOutputFailure(RunOutput::Log, logFileName, errno != 0 ? errno : EIO);
     }
 }
