@@ -34,7 +34,9 @@ int openSampleable(const std::string &path, struct stat &info)
     if (::fstat(opened.get(), &info) != 0) {
         refusal = errno;
     } else if ((info.st_mode & S_IFMT) != kind) {
-        refusal = refusalFor(info.st_mode) != 0 ? refusalFor(info.st_mode) : ENOTBLK;
+        // Refused by the kind it reached; a swap to another sampleable kind is refused too.
+        refusal = refusalFor(info.st_mode);
+        if (refusal == 0) refusal = ENOTBLK;
     } else {
         // Back to ordinary blocking reads for the sampling.
         const int flags = ::fcntl(opened.get(), F_GETFL);
