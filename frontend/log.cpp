@@ -1,20 +1,21 @@
 // The run's log: timestamped lines, the logger thread, the end-of-run lines and the exit routine.
 #include "frontend/log.h"
 
+#include <algorithm>
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <cerrno>
 #include <chrono>
 #include <thread>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <memory>
+#include <string_view>
 
 #include "frontend/output_failures.h"
 #include "frontend/platform.h"
 #include "frontend/run_state.h"
-
-const char *const kEndMarker = "END OF EXECUTION";
 
 std::atomic<int32_t> runStatus{0};
 SyncQueue<std::string> logQueue;
@@ -24,20 +25,22 @@ namespace {
 std::FILE *logFile = nullptr;
 std::string logFileName;
 std::unique_ptr<std::thread> loggerThreadHandle;
-std::atomic<bool> exitInProgress{false};
+// The thread that performs the exit, once one has begun it.
+std::atomic<std::thread::id> exitingThread{};
 
-// Only the marker itself ends the logger thread: a log line that merely quotes the marker's
-// words (a device path holding them, say) is written like any other.
-bool isEndMarker(const std::string &line)
-{
-    return line == kEndMarker;
-}
+// The longest failure line that failureLine writes without allocating; a longer one is cut.
+constexpr size_t kFailureLineMax = 4096;
+// A failure line that could not be queued for want of memory, kept for the log's end: the
+// first thread to need it claims it, fills it, then publishes its length.
+std::atomic<bool> keptFailureClaimed{false};
+std::atomic<size_t> keptFailureLength{0};
+char keptFailure[kFailureLineMax];
 
 // Writes one line and a newline, flushed. After a failed write, recorded as the
 // log's failure, the file gets no more lines: a later line would follow a gap. Allocates
 // nothing, so that the logger thread goes on when memory runs out (only one thread writes the
 // file at a time, so the two pieces stay together).
-void writeLine(const std::string &line)
+void writeLine(std::string_view line)
 {
     if (outputFailed(RunOutput::Log)) return;
     errno = 0;
@@ -50,20 +53,38 @@ void writeLine(const std::string &line)
 // Writes every line still queued, in order.
 void flushQueuedLines()
 {
-    while (auto line = logQueue.tryPop()) {
-        if (!isEndMarker(*line)) writeLine(*line);
-    }
+    while (auto line = logQueue.tryPop()) writeLine(*line);
 }
 
-// Body of the logger thread: writes lines until the end marker. After a failed write the
-// thread goes on taking lines (so that the end marker still ends it) but writes no more.
+// Body of the logger thread: writes lines until the log queue is closed; the lines still
+// queued then are written by writeRunEnd, which joins the thread first. After a failed write
+// the thread goes on taking lines but writes no more.
 void loggerThreadBody()
 {
-    for (;;) {
-        std::unique_ptr<std::string> line = logQueue.waitAndPop();
-        if (isEndMarker(*line)) return;
-        writeLine(*line);
+    while (std::unique_ptr<std::string> line = logQueue.waitAndPop()) writeLine(*line);
+}
+
+// Keeps `line` for the log's end when no other line is kept yet.
+void keepFailureLine(const char *line, size_t length) noexcept
+{
+    if (keptFailureClaimed.exchange(true)) return;
+    std::memcpy(keptFailure, line, length);
+    keptFailureLength.store(length);
+}
+
+// The last steps of the exit: the outputs flushed, then the process ended with the status of
+// `code`, or with that of outputFailureCode() when `code` is 0. Other threads may still be
+// running: no static destructor runs (the CSV file is flushed line by line already).
+[[noreturn]] void endProcess(int code) noexcept
+{
+    try {
+        checkStandardOutput();
+    } catch (const std::exception &) {
+        // Its message could not be written; the status below still tells the failure.
     }
+    std::cerr.flush();
+    std::fflush(nullptr);
+    std::_Exit(exitStatusFor(code != 0 ? code : outputFailureCode()));
 }
 
 } // namespace
@@ -116,6 +137,26 @@ void queueLogLine(int level, std::string line)
     logQueue.push(std::make_unique<std::string>(std::move(line)), level);
 }
 
+void failureLine(std::initializer_list<std::string_view> pieces) noexcept
+{
+    char line[kFailureLineMax + 1];
+    size_t length = 0;
+    for (std::string_view piece : pieces) {
+        const size_t n = std::min(piece.size(), kFailureLineMax - length);
+        std::memcpy(line + length, piece.data(), n);
+        length += n;
+    }
+    line[length] = '\n';
+    std::cerr.flush();
+    std::fwrite(line, 1, length + 1, stderr);
+    std::fflush(stderr);
+    try {
+        queueLogLine(2, std::string(line, length));
+    } catch (const std::exception &) {
+        keepFailureLine(line, length);
+    }
+}
+
 void useLogFile(std::FILE *file, const std::string &name)
 {
     logFileName = name;
@@ -137,7 +178,7 @@ void stopLoggerThread()
 {
     if (!loggerThreadHandle) return;
     if (loggerThreadHandle->joinable()) {
-        logQueue.pushAlways(std::make_unique<std::string>(kEndMarker));
+        logQueue.close();
         loggerThreadHandle->join();
     }
 }
@@ -156,32 +197,42 @@ void writeRunEnd(const Calculations *record)
         writeLine(timestampText() + " End of run ");
         return;
     }
-    if (runStatus.load() != 0) writeLine("Execution terminated");
+    if (const size_t kept = keptFailureLength.load()) writeLine(std::string_view(keptFailure, kept));
+    if (runStatus.load() != 0 || outputFailureCode() != 0) writeLine("Execution terminated");
     // Every line has been flushed: a failing close is a failure of the log all the same.
     if (std::fclose(logFile) != 0) noteOutputFailure(RunOutput::Log, logFileName, errno);
     logFile = nullptr;
 }
 
-void exitWith(int code)
+void exitWith(int code) noexcept
 {
-    if (exitInProgress.exchange(true)) {
-        // Another thread performs the exit; wait for the process to end.
-        for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+    const std::thread::id self = std::this_thread::get_id();
+    std::thread::id none;
+    if (!exitingThread.compare_exchange_strong(none, self)) {
+        // Another thread performs the exit: wait for the process to end.
+        if (none != self) {
+            for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+        }
+        // This thread began the exit and came back here from one of its steps: end now.
+        endProcess(code);
     }
     runStatus.store(code);
+    // Closing the read queue stops every sampler thread at its next request; nothing on this
+    // road allocates, so that it also ends a run whose memory has run out.
+    readQueue.close();
     while (readQueue.tryPop()) {
     }
-    const int stops = 2 * startedSamplerThreads.load();
-    for (int i = 0; i < stops; ++i) {
-        readQueue.push(std::make_unique<ReadRequest>(ReadRequest{kStopOffset, kStopLength, -1}), 1);
-    }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    stopLoggerThread();
-    writeRunEnd(nullptr);
-    // Other threads may still be running: leave without running static destructors, after
-    // flushing every output stream (the CSV file is flushed line by line already).
-    checkStandardOutput();
-    std::cerr.flush();
-    std::fflush(nullptr);
-    std::_Exit(exitStatusFor(code != 0 ? code : outputFailureCode()));
+    try {
+        // A failure of the standard output found here still gets its line in the log.
+        checkStandardOutput();
+    } catch (const std::exception &) {
+    }
+    try {
+        stopLoggerThread();
+        writeRunEnd(nullptr);
+    } catch (const std::exception &) {
+        // The log's end is lost; the process still ends with the failure's status.
+    }
+    endProcess(code);
 }

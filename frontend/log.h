@@ -6,8 +6,10 @@
 #include <boost/date_time/posix_time/ptime.hpp>
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 #include <ostream>
 #include <string>
+#include <string_view>
 
 #include "frontend/records.h"
 #include "frontend/sync_queue.h"
@@ -32,9 +34,6 @@ enum ExitCode {
     EXIT_CODE_ENGINE_MEMORY = 23,     // the engine's memory cannot be allocated
     EXIT_CODE_NOT_ELEVATED = 30       // Windows: not running elevated
 };
-
-// The line that ends the logger thread; never written to the file.
-extern const char *const kEndMarker;
 
 // 0 while the run goes well, else the failure code; reset to 0 at each device's start.
 extern std::atomic<int32_t> runStatus;
@@ -62,6 +61,14 @@ void consoleLine(std::ostream &out, const std::string &text);
 // start line). Thread-safe.
 void consoleAndLog(std::ostream &out, const std::string &text);
 
+// The failure line made of `pieces`, joined: written with a newline to the standard error
+// stream in one write and queued at level 2, like consoleAndLog, but without throwing. The
+// console line needs no memory (a line longer than 4096 bytes is cut); a log line that cannot
+// be queued for want of memory is kept aside (the first such one) and written by the last
+// writeRunEnd, before "Execution terminated". For the messages of memory failures, so that
+// every failed run says why. Thread-safe.
+void failureLine(std::initializer_list<std::string_view> pieces) noexcept;
+
 // Takes over `file`, the log file named `name`, open for writing (start-up opens and empties
 // it); the log writes its lines there, each flushed, and writeRunEnd closes it. A write that
 // fails is recorded as a failure of the log output (one message, no more writes). Main thread,
@@ -75,21 +82,26 @@ bool logFileIsOpen();
 // marker; does nothing when the log file is not open. Main thread only.
 void startLoggerThread();
 
-// Hands the end marker to the logger thread (whatever the log level) when it runs, and
-// joins it. Main thread, or the one thread inside exitWith.
+// Stops the logger thread when it runs (closing the log queue, which needs no memory, so
+// that the thread also stops when memory has run out) and joins it; the lines still queued
+// are left for writeRunEnd. Main thread, or the one thread inside exitWith.
 void stopLoggerThread();
 
 // With a record: joins the logger thread, writes what is queued, then the record's three
-// end-of-run lines, each with a timestamp. With null: the same flush, then "Execution
-// terminated" when runStatus is not 0, and closes the log. Does nothing when the log file
+// end-of-run lines, each with a timestamp. With null: the same flush, the failure line kept
+// by failureLine, then "Execution terminated" when the run failed (runStatus is not 0, or an
+// output could not be written: outputFailureCode), and closes the log. Does nothing when the log file
 // is not open. Not thread-safe: one caller at a time, with the logger thread stopped.
 void writeRunEnd(const Calculations *record);
 
-// Ends the process in order: sets runStatus, empties the read queue, stops the sampler
-// threads, stops the logger thread, flushes and closes the log, exits with
-// exitStatusFor(code), or with that of outputFailureCode() when `code` is 0 and an output
-// could not be written. Safe from any thread; when several threads enter, the first one
-// performs the exit and the others wait for the process to end.
-[[noreturn]] void exitWith(int code);
+// Ends the process in order: sets runStatus, stops the sampler threads (closing the read
+// queue) and empties it, checks the standard output, stops the logger thread, flushes and
+// closes the log, exits with exitStatusFor(code), or with that of outputFailureCode() when
+// `code` is 0 and an output could not be written. Allocates nothing of its own and throws
+// nothing: a step that fails (the log's end, for want of memory) is passed over and the
+// process still ends with that status. Safe from any thread; when several threads enter, the
+// first one performs the exit and the others wait for the process to end; the thread that
+// began the exit, entering again from one of its steps, ends the process at once.
+[[noreturn]] void exitWith(int code) noexcept;
 
 #endif

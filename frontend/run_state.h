@@ -35,9 +35,6 @@ extern uint64_t ioErrorLimit;
 // The current device's size in bytes and name as the reports show it.
 extern int64_t deviceSizeBytes;
 extern std::string deviceName;
-// Sampler threads started for the current device (0 between devices); the exit routine
-// pushes two stop requests for each.
-extern std::atomic<int> startedSamplerThreads;
 // Every file the run reads: its devices (the -d path, or each device of the batch file) and
 // the batch file itself, set at start-up before the log file is created: neither the log
 // nor the CSV file may ever be created on one of them.

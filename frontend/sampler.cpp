@@ -23,7 +23,6 @@ std::atomic<int32_t> firstAbortFlag{0};
 uint64_t ioErrorLimit = 0;
 int64_t deviceSizeBytes = 0;
 std::string deviceName;
-std::atomic<int> startedSamplerThreads{0};
 std::vector<std::string> runInputFiles;
 
 namespace {
@@ -32,9 +31,10 @@ constexpr int kZeroTestByEngine = 2;
 // Level of the per-read and per-sample traces.
 constexpr int kTraceLevel = 5;
 
-void pushStopRequest()
+// Stops every sampler thread of the device at its next request. Needs no memory.
+void stopSampling()
 {
-    readQueue.push(std::make_unique<ReadRequest>(ReadRequest{kStopOffset, kStopLength, -1}), 1);
+    readQueue.close();
 }
 
 // A sampler thread's way out: when `deviceDone` (the engine ended the device, or the thread
@@ -48,12 +48,12 @@ void leave(threadWorkData *record, bool deviceDone)
     monitorWake.notify();
 }
 
-// A sampler thread's way out when the run fails on it (runStatus already holds the code): a
-// stop request makes every other sampler thread end too, and the main thread, woken through
-// the finished flag, ends the run once they all have.
+// A sampler thread's way out when the run fails on it (runStatus already holds the code):
+// every other sampler thread is stopped too, and the main thread, woken through the finished
+// flag, ends the run once they all have.
 void leaveFailing(threadWorkData *record)
 {
-    pushStopRequest();
+    stopSampling();
     leave(record, false);
 }
 
@@ -141,20 +141,15 @@ const char *const kNoMemoryText = "Cannot allocate memory";
 
 // Ends the run from a sampler thread that cannot go on: writes `action` + " : " + `name` +
 // " - " + `reason` on the console and in the log, leaves `code` in runStatus unless another
-// failure came first, and leaves. Never throws: when memory is short the message may be lost,
-// but the run still fails.
+// failure came first, stops the other sampler threads and leaves. Never throws, and the
+// message needs no memory.
 void failSampling(threadWorkData *record, int32_t code, const char *action, const char *name,
                   const char *reason)
 {
     int32_t noFailure = 0;
     runStatus.compare_exchange_strong(noFailure, code);
-    try {
-        consoleAndLog(std::cerr, std::string(action) + " : " + name + " - " + reason);
-        pushStopRequest();
-    } catch (const std::exception &) {
-        // The main thread stops the other sampler threads once it sees the failure.
-    }
-    leave(record, false);
+    failureLine({action, " : ", name, " - ", reason});
+    leaveFailing(record);
 }
 
 // Serves read requests on `reader` until a stop request, the engine's end of the device or a
@@ -171,9 +166,9 @@ bool serveReads(threadWorkData *record, const char *name, SamplerDevice &reader)
 
     for (;;) {
         std::unique_ptr<ReadRequest> request = readQueue.waitAndPop();
-        if (request->isStop()) {
-            // Put it back so that every other sampler thread finds it too.
-            readQueue.push(std::move(request), 1);
+        if (!request || request->isStop()) {
+            // A stop request ends every other sampler thread too.
+            stopSampling();
             leave(record, false);
             return false;
         }
@@ -211,7 +206,7 @@ bool serveReads(threadWorkData *record, const char *name, SamplerDevice &reader)
         if (rc != 0) {
             // The main road tells the user what the end means once the figures are final.
             engineEndStatus.store(rc);
-            pushStopRequest();
+            stopSampling();
             return true;
         }
     }

@@ -29,22 +29,33 @@ public:
         cond_.notify_one();
     }
 
-    // Queues `item` whatever the limit (the log's end marker).
-    void pushAlways(Pointer item)
+    // Closes the queue to its waiters: every waitAndPop, those waiting now and later ones,
+    // returns null at once, whatever the queue holds, until open() is called. Allocates
+    // nothing and never throws, so that the threads that wait can always be stopped, also
+    // when memory has run out. Pushes and tryPop go on working.
+    void close() noexcept
     {
-        if (!item) return;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            queue_.push_back(std::move(item));
+            closed_ = true;
         }
-        cond_.notify_one();
+        cond_.notify_all();
     }
 
-    // Blocks until an item is there, then removes and returns the oldest one.
+    // Opens the queue to its waiters again (a new queue is open).
+    void open() noexcept
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        closed_ = false;
+    }
+
+    // Blocks until an item is there, then removes and returns the oldest one; returns null
+    // once the queue is closed.
     Pointer waitAndPop()
     {
         std::unique_lock<std::mutex> lock(mutex_);
-        while (queue_.empty()) cond_.wait(lock);
+        while (queue_.empty() && !closed_) cond_.wait(lock);
+        if (closed_) return nullptr;
         Pointer item = std::move(queue_.front());
         queue_.pop_front();
         return item;
@@ -84,6 +95,7 @@ public:
 private:
     std::deque<Pointer> queue_;
     int limit_ = 0;
+    bool closed_ = false;
     mutable std::mutex mutex_;
     std::condition_variable cond_;
 };

@@ -8,6 +8,7 @@
 #include <memory>
 #include <new>
 #include <queue>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -59,36 +60,35 @@ struct ThreadRecords {
 // or an exception too, so that no sampler thread outlives its device or its records.
 class SamplerCrew {
 public:
-    // The stop request is made up front: stopping must not depend on memory being left.
-    SamplerCrew() : stop_(std::make_unique<ReadRequest>(ReadRequest{kStopOffset, kStopLength, -1})) {}
+    // Room for `count` threads is made up front: once a thread runs, owning it must not need
+    // memory (a thread destroyed unjoined ends the process). Throws std::bad_alloc.
+    explicit SamplerCrew(int count) { threads_.reserve(size_t(count)); }
     SamplerCrew(const SamplerCrew &) = delete;
     SamplerCrew &operator=(const SamplerCrew &) = delete;
     ~SamplerCrew() { stopAndJoin(); }
 
-    // Starts one sampler thread for `record` on the device `name`. Throws std::system_error
-    // when the system cannot start a thread (and std::bad_alloc).
+    // Starts one sampler thread for `record` on the device `name`, at most as many as the
+    // crew has room for. Throws std::system_error when the system cannot start a thread, and
+    // std::bad_alloc; no thread is started then.
     void start(threadWorkData *record, const char *name, Calculations *figures)
     {
-        auto thread = std::make_unique<std::thread>(samplerThread, record, name, figures);
-        threads_.push_back(std::move(thread));
-        startedSamplerThreads.store(int(threads_.size()));
+        if (threads_.size() == threads_.capacity()) return;
+        threads_.emplace_back(samplerThread, record, name, figures);
     }
 
-    // Hands the threads a stop request, which each one puts back for the next, and joins them.
+    // Stops the threads (closing the read queue, which needs no memory) and joins them.
     // The device is done by now (the engine ended it, every thread finished, or the run failed),
     // so no thread has work left that a stop would cut short.
-    void stopAndJoin()
+    void stopAndJoin() noexcept
     {
         if (threads_.empty()) return;
-        if (stop_) readQueue.push(std::move(stop_), 1);
-        for (auto &thread : threads_) thread->join();
+        readQueue.close();
+        for (std::thread &thread : threads_) thread.join();
         threads_.clear();
-        startedSamplerThreads.store(0);
     }
 
 private:
-    std::vector<std::unique_ptr<std::thread>> threads_;
-    std::unique_ptr<ReadRequest> stop_;
+    std::vector<std::thread> threads_;
 };
 
 // Fails the run (unless a failure came first) because the `what` thread could not be started:
@@ -168,6 +168,7 @@ bool sampleDevice(Calculations *figures, int deviceCount)
     vantrel_set_memory(engineMemory.get(), memorySize);
 
     emptyReadQueue();
+    readQueue.open();
     sampleCounter.store(0);
     engineEndStatus.store(0);
     for (int i = 0; i < settings.threadCount; ++i) {
@@ -181,7 +182,7 @@ bool sampleDevice(Calculations *figures, int deviceCount)
     // The threads' own copy of the name: devicePath changes with the next batch entry. The
     // crew comes after the records and the name, so that it joins the threads before they go.
     const std::string threadDeviceName = settings.devicePath;
-    SamplerCrew crew;
+    SamplerCrew crew(settings.threadCount);
     try {
         for (int i = 0; i < settings.threadCount && runStatus.load() == 0; ++i) {
             crew.start(threadRecords.list[i], threadDeviceName.c_str(), figures);
@@ -233,76 +234,108 @@ bool sampleDevice(Calculations *figures, int deviceCount)
 
 // The devices of a run that have a result, in order, and how many of them the totals cover;
 // and how far the run has come, so that a run that fails part-way still reports the devices it
-// finished.
+// finished, and a report that fails part-way is never begun again.
 struct RunResults {
     std::queue<std::unique_ptr<DeviceResult>> kept;
     int totalled = 0;
     bool batchRun = false;
     int sampledDevices = 0;  // devices sampled to their end, with or without figures
+    bool reportBegun = false;
+    bool reportDone = false;
+    // Where the final report is: "device " and the name of the device being reported, or
+    // "the totals" (for the line that says where a failed report stopped).
+    std::string_view reportAt;
+    std::string_view reportAtName;
 };
 
 RunResults runResults;
 
 // Keeps the result of the device `name` for the final summaries; a device that reached the
-// sample target also joins the totals (totalCalculations).
+// sample target also joins the totals (totalCalculations). A failure (std::bad_alloc) leaves
+// the results as they were, so that the totals always cover the devices kept.
 void keepResult(const Calculations &figures, const std::string &name, RunResults &results)
 {
+    auto copy = std::make_unique<Calculations>(figures);
+    results.kept.push(std::make_unique<DeviceResult>(DeviceResult{copy.get(), name}));
+    copy.release();  // the kept result owns it now
     if (!belowSampleTarget(figures)) {
         *totalCalculations += figures;
         finaliseTotals(totalCalculations);
         results.totalled++;
     }
-    results.kept.push(std::make_unique<DeviceResult>(DeviceResult{new Calculations(figures), name}));
 }
 
 // A batch's final summaries, under a fresh table header: each kept device's summary on the
 // console, in the CSV file and the log, then the totals, whose device count is that of the
-// devices they cover. Frees the kept results. The logger thread must be stopped.
+// devices they cover. Frees the kept results. The logger thread must be stopped. The report is
+// written once: when it is asked for again after it failed part-way (std::bad_alloc from any of
+// its steps), it writes no row twice but says, on the console and in the log, where it stopped.
 void reportBatchResults(RunResults &results)
 {
+    if (results.reportBegun) {
+        if (!results.reportDone) {
+            failureLine({"The final report stopped at ", results.reportAt, results.reportAtName});
+            results.reportDone = true;
+        }
+        return;
+    }
+    results.reportBegun = true;
     reportHeaderShown = false;
     resultCount = results.totalled;
-    while (!results.kept.empty()) {
-        std::unique_ptr<DeviceResult> kept = std::move(results.kept.front());
-        results.kept.pop();
-        printReport(kept.get(), REPORT_DEVICE);
-        queueLogLine(0, "Summarize device " + kept->name + ":");
-        writeRunEnd(kept->figures);
-        delete kept->figures;
+    // An entry leaves the queue only once it is reported, so that its name stays for the line
+    // above.
+    for (; !results.kept.empty(); results.kept.pop()) {
+        DeviceResult &kept = *results.kept.front();
+        results.reportAt = "device ";
+        results.reportAtName = kept.name;
+        printReport(&kept, REPORT_DEVICE);
+        queueLogLine(0, "Summarize device " + kept.name + ":");
+        writeRunEnd(kept.figures);
+        delete kept.figures;
     }
+    results.reportAt = "the totals";
+    results.reportAtName = {};
     queueLogLine(0, "Summarize total " + std::to_string(resultCount) + " devices");
     writeRunEnd(totalCalculations);
     DeviceResult totals{totalCalculations, ""};
     printReport(&totals, REPORT_TOTAL);
+    results.reportDone = true;
 }
 
 // Ends a run that failed with `code`. A batch that fails after it finished devices first
 // reports them as at a normal end (console, CSV file, "Summarize" lines in the log, totals of
 // those devices); the device it failed on has no result, and the devices after it are not read.
+// May throw (std::bad_alloc) from that report.
 [[noreturn]] void endFailedRun(int code)
 {
-    // A failure while the finished devices are being reported ends the run at once.
-    static bool reporting = false;
-    if (!reporting && runResults.batchRun && runResults.sampledDevices > 0) {
-        reporting = true;
+    if (runResults.batchRun && runResults.sampledDevices > 0) {
         stopLoggerThread();
         reportBatchResults(runResults);
     }
     exitWith(code);
 }
 
-// Ends the run after an exception reached main: `code` and the message `text` followed by
-// `detail`, on the console and in the log when memory allows.
-[[noreturn]] void endOnException(int code, const char *text, const char *detail = "") noexcept
+// Ends the run after an exception reached main; called inside its handler. The exception's
+// message ("Cannot allocate memory for the run", or "Unexpected error - " and its text) goes to
+// the console and the log, needing no memory; the status is that of a failure already under
+// way, else 26 or 16. A failure while the finished devices are reported ends the run the same
+// way, the report saying where it stopped.
+[[noreturn]] void endOnException() noexcept
 {
+    int code = EXIT_CODE_THREADS_ENDED;
     try {
-        consoleAndLog(std::cerr, std::string(text) + detail);
-    } catch (const std::exception &) {
+        throw;
+    } catch (const std::bad_alloc &) {
+        code = EXIT_CODE_ENGINE_MEMORY;
+        failureLine({"Cannot allocate memory for the run"});
+    } catch (const std::exception &error) {
+        failureLine({"Unexpected error - ", error.what()});
     }
+    const int32_t failure = runStatus.load();
     try {
-        endFailedRun(code);
+        endFailedRun(failure != 0 ? failure : code);
     } catch (const std::exception &) {
-        exitWith(code);
+        endOnException();
     }
 }
 
@@ -390,13 +423,14 @@ int runDevices()
     // A batch in which no device could even be sized estimated nothing: it fails as a single
     // device that cannot be sized does, after its messages and summaries.
     if (batchRun && deviceCount == 0) runStatus.store(EXIT_CODE_DEVICE_SIZE);
+    // The estimate has run to its end; an output that could not be written still fails the run,
+    // and its line comes before the log's end.
+    checkStandardOutput();
     queueLogLine(2, "Finished vantrel");
     writeRunEnd(nullptr);
     delete totalCalculations;
     totalCalculations = nullptr;
-    // The estimate has run to its end; an output that could not be written still fails the run.
     // The same status rule as exitWith: the run's own failure code first, then the outputs'.
-    checkStandardOutput();
     const int32_t code = runStatus.load();
     return exitStatusFor(code != 0 ? code : outputFailureCode());
 }
@@ -420,9 +454,7 @@ int main(int argc, char **argv)
         argumentPointers.push_back(nullptr);
         if (!startUp(int(arguments.size()), argumentPointers.data())) return 1;
         return runDevices();
-    } catch (const std::bad_alloc &) {
-        endOnException(EXIT_CODE_ENGINE_MEMORY, "Cannot allocate memory for the run");
-    } catch (const std::exception &error) {
-        endOnException(EXIT_CODE_THREADS_ENDED, "Unexpected error - ", error.what());
+    } catch (const std::exception &) {
+        endOnException();
     }
 }

@@ -1,4 +1,4 @@
-// The front end's queue and records: level filter, blocking pops, stop requests, figures.
+// The front end's queue and records: level filter, blocking pops, closing, stop requests, figures.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -53,16 +53,24 @@ TEST(SyncQueueTest, LimitFiltersByLevel)
     }
 }
 
-TEST(SyncQueueTest, EndMarkerPassesAnyLimitAndOrderIsKept)
+// Closing ends every waiter at once, those waiting and later ones, whatever the queue holds;
+// the items stay for tryPop, and opening again hands items to waiters once more.
+TEST(SyncQueueTest, CloseEndsWaitersUntilOpenedAgain)
 {
     StringQueue queue;
-    queue.setLimit(-1);
-    queue.push(std::make_unique<std::string>("dropped"), 0);
-    queue.pushAlways(std::make_unique<std::string>("marker"));
-    queue.setLimit(5);
-    queue.push(std::make_unique<std::string>("after"), 5);
-    queue.push(nullptr, 1);
-    EXPECT_EQ(drain(queue), (std::vector<std::string>{"marker", "after"}));
+    queue.setLimit(1);
+    std::thread waiter([&] { EXPECT_EQ(queue.waitAndPop(), nullptr); });
+    queue.close();
+    waiter.join();
+    queue.push(std::make_unique<std::string>("kept"), 1);
+    EXPECT_EQ(queue.waitAndPop(), nullptr);
+    queue.open();
+    const auto item = queue.waitAndPop();
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(*item, "kept");
+    queue.push(std::make_unique<std::string>("left"), 1);
+    queue.close();
+    EXPECT_EQ(drain(queue), (std::vector<std::string>{"left"}));
 }
 
 TEST(SyncQueueTest, WaitAndPopBlocksUntilPushAndDeliversEachItemOnce)

@@ -34,6 +34,64 @@ expect_first_device_reported() {
   ! grep -qF "$never" out out.csv err vantrel.log || fail "the device after the failed one was read"
 }
 
+# check_point setting point args...: runs vantrel in a folder of its own with the allocation
+# fault `setting`=`point` (VANTREL_FAULT_MALLOC_NTH: that one allocation fails;
+# VANTREL_FAULT_MALLOC_FROM: every allocation from that one on fails) and prints one line for
+# what went wrong, nothing when the run ended in order: by itself within a bound far above an
+# honest run, with a status below 128, a status 26 with its message, the log of a failed run
+# ended as such, no CSV line twice, the totals' device count that of the rows above them, and a
+# run that succeeds with every row. Runs in a child shell of xargs: it reports by printing.
+# SWEEP_BOUND (seconds, default 600) shortens the bound for a look at a program that hangs.
+check_point() {
+  local setting=$1 point=$2 status problem= rows total devices
+  shift 2
+  mkdir "$work/p$point" && cd "$work/p$point" || { echo "$point: no folder"; return; }
+  timeout -k 10 "${SWEEP_BOUND:-600}" env "$setting=$point" LD_PRELOAD="$FAULT_MALLOC_LIB" "$VANTREL" "$@" > out 2> err
+  status=$?
+  rows=$(grep -c '^[0-9]' out.csv 2> /dev/null)
+  total=$(grep '^Total,' out.csv 2> /dev/null)
+  devices=${total#Total,}
+  devices=${devices%% *}
+  if ((status >= 124)); then
+    problem="hung or ended by a signal (status $status)"
+  elif ((status == 26)) && ! grep -q 'Cannot allocate memory' err; then
+    problem="status 26 without its message"
+  elif ((status != 0)) && [[ -s vantrel.log && $(tail -n 1 vantrel.log) != "Execution terminated" ]]; then
+    problem="status $status, log ends: $(tail -n 1 vantrel.log)"
+  elif [[ -f out.csv && -n $(grep -v '^$' out.csv | sort | uniq -d) ]]; then
+    problem="CSV lines twice: $(grep -v '^$' out.csv | sort | uniq -d | tr '\n' '|')"
+  elif [[ -n $total && $devices != "$rows" ]]; then
+    problem="$rows rows under $total"
+  elif ((status == 0)) && [[ $rows != "$EXPECTED_ROWS" ]]; then
+    problem="status 0 with $rows rows"
+  fi
+  [[ -z $problem ]] || echo "$setting=$point: $problem; stderr: $(head -c 300 err | tr '\n' '|')"
+  cd "$work" && rm -rf "$work/p$point"
+}
+
+# sweep_allocations setting rows points args...: counts the allocations of an honest run of
+# `args`, then runs check_point side by side at `points` points spread evenly over them (from
+# the end of start-up on; 0: at every one) and at each of the last 150 allocations, where the
+# final report is written. `rows` is the honest run's number of CSV device rows. The runs
+# mostly wait (the program's settling pauses), so more of them run at once than there are cores.
+sweep_allocations() {
+  local setting=$1 rows=$2 points=$3 count first
+  shift 3
+  env VANTREL_FAULT_MALLOC_COUNT="$work/count" LD_PRELOAD="$FAULT_MALLOC_LIB" "$VANTREL" "$@" > out 2> err
+  status=$?
+  expect_status 0 "honest run"
+  count=$(cat count)
+  [[ $count -gt 500 ]] || { fail "honest run made $count allocations"; return; }
+  first=$((count / 40))
+  export VANTREL FAULT_MALLOC_LIB work EXPECTED_ROWS=$rows
+  export -f check_point
+  { seq "$first" $((points > 0 ? (count - first) / points : 1)) "$count"; seq $((count - 150)) "$count"; } |
+    sort -nu |
+    xargs -P $((4 * $(nproc))) -I{} bash -c 'check_point "$@"' _ "$setting" {} "$@" > sweep.out
+  [[ ! -s sweep.out ]] || fail "$(wc -l < sweep.out) of the points over $count allocations:
+$(head -n 8 sweep.out)"
+}
+
 # ---- tests --------------------------------------------------------------------------------
 
 test_unmeasured_samples_never_become_figures() {
@@ -137,6 +195,29 @@ test_batch_device_that_cannot_be_opened() {
     expect_no_line err "$ABORT_1"
     expect_first_device_reported "$a" "$c"
   done
+}
+
+test_one_allocation_that_fails() {
+  [[ -n ${FAULT_MALLOC_LIB:-} ]] || { echo "skipped: allocations cannot fail in a sanitizer build"; exit 77; }
+  local a b c
+  three_device_batch
+  # A single device at every point; a batch, with one sampler thread and with several, at points
+  # over the whole run: wherever the one failing allocation falls, the run ends in order.
+  sweep_allocations VANTREL_FAULT_MALLOC_NTH 1 0 -s VRT -d "$a" -p 1 -Q 1 -t 50 -c out.csv
+  local threads
+  for threads in 1 4; do
+    sweep_allocations VANTREL_FAULT_MALLOC_NTH 3 100 -s VRT --config "$work/devices.txt" -p "$threads" -Q 1 -t 50 -c out.csv
+  done
+}
+
+test_memory_gone_for_good() {
+  [[ -n ${FAULT_MALLOC_LIB:-} ]] || { echo "skipped: allocations cannot fail in a sanitizer build"; exit 77; }
+  local a b c
+  three_device_batch
+  # Every allocation fails from some point on, as when memory has run out and stays so: the
+  # run still ends, with 26 and its message, a batch reporting what it finished where it can.
+  sweep_allocations VANTREL_FAULT_MALLOC_FROM 1 100 -s KSM --stripewidth 16 -d "$a" -p 1 -Q 1 -t 30 -c out.csv
+  sweep_allocations VANTREL_FAULT_MALLOC_FROM 3 100 -s KSM --stripewidth 16 --config "$work/devices.txt" -p 3 -Q 1 -t 20 -c out.csv
 }
 
 run_named_test "$@"

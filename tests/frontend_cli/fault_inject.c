@@ -19,6 +19,13 @@
  *                             only; a sanitizer's allocator must not be replaced)
  *   VANTREL_FAULT_MALLOC_MAX  bytes: with VANTREL_FAULT_MALLOC_MIN, only allocations of at most
  *                             that size fail
+ *   VANTREL_FAULT_MALLOC_NTH  n: the n-th allocation of the process (counted over all threads)
+ *                             fails, once (plain builds only)
+ *   VANTREL_FAULT_MALLOC_FROM n: the n-th and every later allocation fails: memory that is gone
+ *                             for good (plain builds only)
+ *   VANTREL_FAULT_MALLOC_COUNT  path: at the process's normal exit the number of allocations it
+ *                             made is written to that file, so that a test can place the points
+ *                             above over a whole run (plain builds only)
  *   VANTREL_FAULT_THREADS_FROM  n: the n-th and every later pthread_create fails with EAGAIN
  *                             (a task limit reached)
  */
@@ -48,6 +55,9 @@ static long opensFrom;
 static int opensOffMain;
 static size_t mallocMin;
 static size_t mallocMax = SIZE_MAX;
+static unsigned long mallocNth;
+static unsigned long mallocFrom;
+static const char *mallocCountFile;
 static long threadsFrom;
 static int threadCount;
 static long readDelayMs;
@@ -85,6 +95,11 @@ static void configure(void)
     mallocMin = min ? (size_t)strtoull(min, 0, 10) : 0;
     const char *max = getenv("VANTREL_FAULT_MALLOC_MAX");
     if (max) mallocMax = (size_t)strtoull(max, 0, 10);
+    const char *nth = getenv("VANTREL_FAULT_MALLOC_NTH");
+    mallocNth = nth ? strtoul(nth, 0, 10) : 0;
+    const char *mallocFromText = getenv("VANTREL_FAULT_MALLOC_FROM");
+    mallocFrom = mallocFromText ? strtoul(mallocFromText, 0, 10) : 0;
+    mallocCountFile = getenv("VANTREL_FAULT_MALLOC_COUNT");
     const char *threads = getenv("VANTREL_FAULT_THREADS_FROM");
     threadsFrom = threads ? atol(threads) : 0;
     const char *delay = getenv("VANTREL_FAULT_READ_DELAY_MS");
@@ -283,13 +298,30 @@ int pthread_create(pthread_t *thread, const pthread_attr_t *attributes, void *(*
 /* glibc's own allocator entry points: calling them avoids dlsym, which allocates itself. */
 extern void *__libc_malloc(size_t size);
 
+static unsigned long mallocCount;
+
 void *malloc(size_t size)
 {
     configure();
-    if (mallocMin > 0 && size >= mallocMin && size <= mallocMax) {
+    const unsigned long n = __atomic_add_fetch(&mallocCount, 1, __ATOMIC_SEQ_CST);
+    if ((mallocMin > 0 && size >= mallocMin && size <= mallocMax) || n == mallocNth ||
+        (mallocFrom > 0 && n >= mallocFrom)) {
         errno = ENOMEM;
         return NULL;
     }
     return __libc_malloc(size);
+}
+
+/* Writes the allocation count with plain system calls: nothing here may allocate. */
+__attribute__((destructor)) static void writeMallocCount(void)
+{
+    configure();
+    if (!mallocCountFile) return;
+    const int fd = (int)syscall(SYS_openat, AT_FDCWD, mallocCountFile, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) return;
+    char text[32];
+    const int length = snprintf(text, sizeof text, "%lu\n", __atomic_load_n(&mallocCount, __ATOMIC_SEQ_CST));
+    if (length > 0) (void)!write(fd, text, (size_t)length);
+    syscall(SYS_close, fd);
 }
 #endif
