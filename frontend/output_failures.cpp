@@ -33,7 +33,13 @@ std::string outputText(RunOutput output, const std::string &name)
 void noteOutputFailure(RunOutput output, const std::string &name, int error)
 {
     if (failed[int(output)].exchange(true)) return;
-    consoleLine(std::cerr, "Cannot write " + outputText(output, name) + " - " + std::strerror(error));
+    const std::string text = "Cannot write " + outputText(output, name) + " - " + std::strerror(error);
+    // The log's own failure cannot go into the log; the others' lines go there too.
+    if (output == RunOutput::Log) {
+        consoleLine(std::cerr, text);
+    } else {
+        consoleAndLog(std::cerr, text);
+    }
 }
 
 bool outputFailed(RunOutput output)

@@ -11,8 +11,9 @@ enum class RunOutput { Report, Csv, Log };
 // Records that `output` could not be written completely, for the system error `error`. The
 // first failure of each output writes one line on the standard error stream:
 // "Cannot write " + what + " - " + the error's text, where what is "standard output",
-// "csv file " + `name` or "logfile " + `name`; later failures of the same output write
-// nothing. Nothing is retried. Thread-safe.
+// "csv file " + `name` or "logfile " + `name`, queued for the log too (at level 2) unless the
+// log is the output that failed; later failures of the same output write nothing. Nothing is
+// retried. Thread-safe.
 void noteOutputFailure(RunOutput output, const std::string &name, int error);
 
 // Whether a failure of `output` has been recorded. Thread-safe.
