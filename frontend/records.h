@@ -17,8 +17,6 @@ struct ReadRequest {
 
 // Offset carried by every stop request (all ones).
 constexpr uint64_t kStopOffset = ~uint64_t(0);
-// Length of the stop request made when a sampler or the exit routine stops the pool.
-constexpr int32_t kStopLength = -1;
 // Length of the stop request made by the read-request callback when it refuses a read.
 constexpr int32_t kRefusedLength = -512;
 

@@ -161,7 +161,7 @@ bool sampleDevice(Calculations *figures, int deviceCount)
     if (!engineMemory) {
         // The memory of the deflate streams and sample contexts: on the console too, so that a
         // run without a log does not end without a word.
-        consoleAndLog(std::cerr, "Cannot allocate memory for threads");
+        failureLine({"Cannot allocate memory for threads"});
         runStatus.store(EXIT_CODE_ENGINE_MEMORY);
         return false;
     }

@@ -97,7 +97,7 @@ TEST(SyncQueueTest, WaitAndPopBlocksUntilPushAndDeliversEachItemOnce)
 
 TEST(ReadRequestTest, NegativeLengthsAreStopRequests)
 {
-    EXPECT_TRUE((ReadRequest{kStopOffset, kStopLength, -1}).isStop());
+    EXPECT_TRUE((ReadRequest{kStopOffset, -1, -1}).isStop());
     EXPECT_TRUE((ReadRequest{kStopOffset, kRefusedLength, 3}).isStop());
     EXPECT_FALSE((ReadRequest{0, 65536, 0}).isStop());
 }

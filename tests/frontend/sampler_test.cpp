@@ -301,7 +301,7 @@ TEST_F(ImageFileTest, OneStopRequestEndsEverySamplerThread)
 
     std::vector<threadWorkData *> records;
     makeThreadRanges(8192, records, 8, 4096, -1);
-    readQueue.push(std::make_unique<ReadRequest>(ReadRequest{kStopOffset, kStopLength, -1}), 1);
+    readQueue.push(std::make_unique<ReadRequest>(ReadRequest{kStopOffset, kRefusedLength, -1}), 1);
     std::vector<std::unique_ptr<std::thread>> threads;
     for (auto *record : records) {
         threads.push_back(std::make_unique<std::thread>(samplerThread, record, image.c_str(), nullptr));
