@@ -30,11 +30,12 @@ std::atomic<std::thread::id> exitingThread{};
 
 // The longest failure line that failureLine writes without allocating; a longer one is cut.
 constexpr size_t kFailureLineMax = 4096;
-// A failure line that could not be queued for want of memory, kept for the log's end: the
-// first thread to need it claims it, fills it, then publishes its length.
-std::atomic<bool> keptFailureClaimed{false};
-std::atomic<size_t> keptFailureLength{0};
-char keptFailure[kFailureLineMax];
+// Failure lines that could not be queued for want of memory, kept for the log's end (a failed
+// run has few of them): a thread claims a slot, fills it, then publishes its length.
+constexpr int kKeptFailures = 4;
+std::atomic<int> keptFailureClaims{0};
+std::atomic<size_t> keptFailureLength[kKeptFailures];
+char keptFailure[kKeptFailures][kFailureLineMax];
 
 // Writes one line and a newline, flushed. After a failed write, recorded as the
 // log's failure, the file gets no more lines: a later line would follow a gap. Allocates
@@ -64,12 +65,13 @@ void loggerThreadBody()
     while (std::unique_ptr<std::string> line = logQueue.waitAndPop()) writeLine(*line);
 }
 
-// Keeps `line` for the log's end when no other line is kept yet.
+// Keeps `line` for the log's end while a slot is free.
 void keepFailureLine(const char *line, size_t length) noexcept
 {
-    if (keptFailureClaimed.exchange(true)) return;
-    std::memcpy(keptFailure, line, length);
-    keptFailureLength.store(length);
+    const int slot = keptFailureClaims.fetch_add(1);
+    if (slot >= kKeptFailures) return;
+    std::memcpy(keptFailure[slot], line, length);
+    keptFailureLength[slot].store(length);
 }
 
 // The last steps of the exit: the outputs flushed, then the process ended with the status of
@@ -197,7 +199,9 @@ void writeRunEnd(const Calculations *record)
         writeLine(timestampText() + " End of run ");
         return;
     }
-    if (const size_t kept = keptFailureLength.load()) writeLine(std::string_view(keptFailure, kept));
+    for (int slot = 0; slot < kKeptFailures; ++slot) {
+        if (const size_t kept = keptFailureLength[slot].load()) writeLine(std::string_view(keptFailure[slot], kept));
+    }
     if (runStatus.load() != 0 || outputFailureCode() != 0) writeLine("Execution terminated");
     // Every line has been flushed: a failing close is a failure of the log all the same.
     if (std::fclose(logFile) != 0) noteOutputFailure(RunOutput::Log, logFileName, errno);

@@ -64,7 +64,7 @@ void consoleAndLog(std::ostream &out, const std::string &text);
 // The failure line made of `pieces`, joined: written with a newline to the standard error
 // stream in one write and queued at level 2, like consoleAndLog, but without throwing. The
 // console line needs no memory (a line longer than 4096 bytes is cut); a log line that cannot
-// be queued for want of memory is kept aside (the first such one) and written by the last
+// be queued for want of memory is kept aside (the first four such ones) and written by the last
 // writeRunEnd, before "Execution terminated". For the messages of memory failures, so that
 // every failed run says why. Thread-safe.
 void failureLine(std::initializer_list<std::string_view> pieces) noexcept;

@@ -9,8 +9,9 @@
 
 // Holds owned items, oldest first, without a capacity bound. `limit` is a level filter:
 // a push at `level` is accepted only when limit >= level and limit >= 1; a refused item is
-// deleted. Pushes never wait; pops wait while the queue is empty. Every operation is
-// thread-safe; the mutex is held only for the queue operation itself.
+// deleted. Pushes never wait; pops wait while the queue is empty, unless it is closed to its
+// waiters (close). Every operation is thread-safe; the mutex is held only for the queue
+// operation itself.
 template <typename Item>
 class SyncQueue {
 public:

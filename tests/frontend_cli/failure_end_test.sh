@@ -38,9 +38,9 @@ expect_first_device_reported() {
 # fault `setting`=`point` (VANTREL_FAULT_MALLOC_NTH: that one allocation fails;
 # VANTREL_FAULT_MALLOC_FROM: every allocation from that one on fails) and prints one line for
 # what went wrong, nothing when the run ended in order: by itself within a bound far above an
-# honest run, with a status below 128, a status 26 with its message, the log of a failed run
-# ended as such, no CSV line twice, the totals' device count that of the rows above them, and a
-# run that succeeds with every row. Runs in a child shell of xargs: it reports by printing.
+# honest run, with a status below 128, a status 26 with its message (in the log too), the log
+# of a failed run ended as such, no CSV line twice, the totals' device count that of the rows
+# above them, and a run that succeeds with every row. Runs in a child shell of xargs: it reports by printing.
 # SWEEP_BOUND (seconds, default 600) shortens the bound for a look at a program that hangs.
 check_point() {
   local setting=$1 point=$2 status problem= rows total devices
@@ -56,6 +56,8 @@ check_point() {
     problem="hung or ended by a signal (status $status)"
   elif ((status == 26)) && ! grep -q 'Cannot allocate memory' err; then
     problem="status 26 without its message"
+  elif ((status == 26)) && [[ -s vantrel.log ]] && ! grep -q 'Cannot allocate memory' vantrel.log; then
+    problem="status 26 without its message in the log"
   elif ((status != 0)) && [[ -s vantrel.log && $(tail -n 1 vantrel.log) != "Execution terminated" ]]; then
     problem="status $status, log ends: $(tail -n 1 vantrel.log)"
   elif [[ -f out.csv && -n $(grep -v '^$' out.csv | sort | uniq -d) ]]; then
