@@ -21,7 +21,7 @@ void initEngineDefaults()
     e.exhaustive = false;
     e.seed = 0;
     e.blockSize = 65536;
-    e.compUnitSize = 67108864;
+    e.compUnitSize = ENGINE_SAMPLE_UNIT_BYTES;
     e.contextMemorySize = defaultContextMemorySize;
     e.deltaError = 1e7;
     e.dataCards = e.parityCards = e.nodesPerCard = 0;

@@ -55,7 +55,7 @@ struct EngineState {
     bool exhaustive = false;
     uint64_t seed = 0;
     int32_t blockSize = 65536;
-    int32_t compUnitSize = 67108864;
+    int32_t compUnitSize = ENGINE_SAMPLE_UNIT_BYTES;
     uint32_t contextMemorySize = defaultContextMemorySize;
     double deltaError = 1e7;
     uint32_t dataCards = 0, parityCards = 0, nodesPerCard = 0;

@@ -30,6 +30,10 @@ enum EngineType {
     ENGINE_TYPE_ZOV = 400     /* stripe model */
 };
 
+/* The unit a deflate sample must not outgrow, in bytes: a sample spans at most this many
+ * bytes divided by the block size, in whole blocks (one at the least). */
+enum { ENGINE_SAMPLE_UNIT_BYTES = 67108864 };
+
 /* Engine statuses, returned by the vantrel_read_done call that finishes the last context. */
 enum EngineStatus {
     ENGINE_STATUS_WRONG_DEVICE = -1,

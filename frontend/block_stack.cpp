@@ -150,6 +150,9 @@ std::vector<FileKey> filesBehindBlockDevice(int descriptor, dev_t device)
 WholeBacking wholeBackingOf(int descriptor, dev_t device)
 {
     WholeBacking shown{false, {}, 0, device};
+    // A level of the chain is shown whole only when it has this size, so every level has it.
+    const uint64_t bytes = deviceBytes(descriptor);
+    if (bytes == 0) return shown;
     Descriptor below;  // the lower device being asked, open until the next one is
     for (int depth = 0; depth < kMaxStackDepth; ++depth) {
         // A partition of a loop device is answered for as its whole loop device: never asked.
@@ -158,8 +161,7 @@ WholeBacking wholeBackingOf(int descriptor, dev_t device)
         const std::optional<loop_info64> status = loopStatus(descriptor);
         if (!status || status->lo_offset != 0) return shown;
         if (status->lo_rdevice == 0) {
-            return {true, {fromKernelNumber(status->lo_device), ino_t(status->lo_inode)},
-                    status->lo_sizelimit, 0};
+            return {true, {fromKernelNumber(status->lo_device), ino_t(status->lo_inode)}, bytes, 0};
         }
         const dev_t lower = fromKernelNumber(status->lo_rdevice);
         Descriptor next = openNumbered(lower);
@@ -168,7 +170,7 @@ WholeBacking wholeBackingOf(int descriptor, dev_t device)
             if (status->lo_sizelimit == 0) shown.device = lower;
             return shown;
         }
-        if (status->lo_sizelimit != 0 && status->lo_sizelimit < deviceBytes(next.get())) return shown;
+        if (deviceBytes(next.get()) != bytes) return shown;
         shown.device = lower;
         below = std::move(next);
         descriptor = below.get();

@@ -24,22 +24,21 @@ struct FileKey {
 // plain disk. Thread-safe.
 std::vector<FileKey> filesBehindBlockDevice(int descriptor, dev_t device);
 
-// What a block device shows whole: a loop device that shows all of what it is built on (offset
-// 0; over a block device no size limit or one at least that device's size) shows what that
-// shows, down the chain of loop devices.
+// What a block device shows whole: a loop device at offset 0 over a file shows the file from
+// its start; one at offset 0 over a block device, whose size equals that device's, shows all
+// of that device, and what that shows in turn, down the chain of loop devices.
 struct WholeBacking {
     bool isFile;         // the chain ends at a file
     FileKey file;        // isFile: that file
-    // isFile: the size limit of the loop device over the file, 0 for none. A limit shows the
-    // whole file only when it is at least the file's size, which the loop device cannot tell:
-    // its own size is the smaller of the two. The caller compares it with the file's own size.
-    uint64_t sizeLimit;
+    // isFile: how many bytes of the file, from its start, the device shows: its own size
+    // (the loop driver's min(size limit, file size)), the same at every level of the chain.
+    uint64_t shownBytes;
     dev_t device;        // !isFile: the lowest block device of the chain that is shown whole
 };
 
 // What the block device open as `descriptor` (number `device`) shows whole (see
-// WholeBacking): for a plain disk, a partition, a device-mapper volume or a loop device over a
-// part of its backing, that device itself. Thread-safe.
+// WholeBacking): for a plain disk, a partition, a device-mapper volume, a loop device over a
+// part of its backing, or one whose size cannot be read, that device itself. Thread-safe.
 WholeBacking wholeBackingOf(int descriptor, dev_t device);
 
 #endif

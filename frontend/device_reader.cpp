@@ -123,13 +123,13 @@ std::optional<DeviceIdentity> deviceIdentity(const std::string &path)
     if (!device) return std::nullopt;
     if (S_ISREG(info.st_mode)) {
         DeviceIdentity file{DeviceIdentity::File, uint64_t(info.st_dev), uint64_t(info.st_ino)};
-        file.fileBytes = uint64_t(info.st_size);
+        file.shownBytes = uint64_t(info.st_size);
         return file;
     }
     // A loop device over a whole image reads what the image itself holds.
     const WholeBacking shown = wholeBackingOf(device.get(), info.st_rdev);
     if (!shown.isFile) return DeviceIdentity{DeviceIdentity::Device, uint64_t(shown.device), 0};
     DeviceIdentity file{DeviceIdentity::File, uint64_t(shown.file.device), uint64_t(shown.file.inode)};
-    file.sizeLimit = shown.sizeLimit;
+    file.shownBytes = shown.shownBytes;
     return file;
 }

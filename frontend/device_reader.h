@@ -52,8 +52,8 @@ bool writingWouldHitDevice(const std::string &path, const std::vector<std::strin
 
 // The identity of what `path` reaches when it opens for sampling: a regular file's device and
 // inode, with its size; for a block device what it shows whole (wholeBackingOf): a file
-// behind a chain of loop devices at offset 0, with the size limit over it, or the lowest
-// device shown whole, by its number. None when `path` does not open as DeviceReader would
+// behind a chain of loop devices at offset 0, with the number of its bytes they show, or the
+// lowest device shown whole, by its number. None when `path` does not open as DeviceReader would
 // open it (nothing but a regular file or block device is ever opened). Thread-safe.
 std::optional<DeviceIdentity> deviceIdentity(const std::string &path);
 

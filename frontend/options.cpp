@@ -389,6 +389,15 @@ bool startUp(int argc, char **argv)
         failStartUp(std::cout, "Block size must be a positive multiple of 512 bytes",
                     EXIT_CODE_BAD_OPTION);
     }
+    // A deflate sample spans whole blocks of the engine's unit (-k does not reach the engine):
+    // in a unit of fewer than two blocks every sample ends after its first piece, a figure
+    // that measures nothing. A stripe model sample is one block and has no unit.
+    if (settings.engineType != ENGINE_TYPE_ZOV && ENGINE_SAMPLE_UNIT_BYTES / settings.inblockSize < 2) {
+        failStartUp(std::cout,
+                    "Block size must be at most " + std::to_string(ENGINE_SAMPLE_UNIT_BYTES / 2) +
+                        " bytes, so that a sample can span two blocks",
+                    EXIT_CODE_BAD_OPTION);
+    }
 
     // The accuracy bound takes the root of ln(2 x deltaError), a number only above 0.5; with a
     // sample target of 0 no device gets a result; a negative -t or -Q would wrap around.

@@ -280,6 +280,7 @@ std::optional<DeviceIdentity> identifyDevice(const std::string &path)
     if (w.getFileInformationByHandle(handle, &file) && (file.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) == 0) {
         const uint64_t index = (uint64_t(file.nFileIndexHigh) << 32) | file.nFileIndexLow;
         identity = DeviceIdentity{DeviceIdentity::File, file.dwVolumeSerialNumber, index};
+        identity->shownBytes = (uint64_t(file.nFileSizeHigh) << 32) | file.nFileSizeLow;
     } else if (w.deviceIoControl(handle, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &disk, sizeof disk,
                                  &returned, nullptr)) {
         // A disk under its interface path and as \\.\PhysicalDriveN: one device type and number.

@@ -68,37 +68,34 @@ TEST(DropSameDevices, KeepsTheFirstNameOfEachDevice)
     }
 }
 
-// A loop device's size limit shows the whole file when it reaches the file's size, which only
-// the name of the file itself knows; without it only equal limits show the same data.
-TEST(ReadSameData, SizeLimitsAgainstTheFilesOwnSize)
+// A file shown from its start over the same number of bytes is the same data, whichever name
+// shows it (the file itself by its size, a loop device by its own size, whatever its limit);
+// any other number of bytes is another part of it. A device is known by its number alone.
+TEST(ReadSameData, FilesByTheBytesEachNameShows)
 {
-    const auto file = [](uint64_t volume, uint64_t index, uint64_t sizeLimit, uint64_t fileBytes) {
+    const auto file = [](uint64_t volume, uint64_t index, uint64_t shownBytes) {
         DeviceIdentity identity{DeviceIdentity::File, volume, index};
-        identity.sizeLimit = sizeLimit;
-        identity.fileBytes = fileBytes;
+        identity.shownBytes = shownBytes;
         return identity;
     };
     const uint64_t size = 16 << 20;
-    const DeviceIdentity image = file(1, 10, 0, size);
+    const DeviceIdentity image = file(1, 10, size);
     const struct {
         DeviceIdentity a, b;
         bool same;
     } cases[] = {
-        {image, file(1, 10, 0, size), true},             // two names of the image
-        {image, file(1, 10, 0, 0), true},                // a loop device without a limit
-        {image, file(1, 10, size, 0), true},             // a limit of the file's size
-        {file(1, 10, size + 512, 0), image, true},       // a limit beyond it, listed first
-        {image, file(1, 10, size - 512, 0), false},      // a limit that cuts the file short
-        {file(1, 10, size, 0), file(1, 10, size, 0), true},  // two loop devices, one limit
-        {file(1, 10, size, 0), file(1, 10, 0, 0), false},    // the file's size is not known
-        {image, file(1, 11, 0, size), false},
-        {image, file(2, 10, 0, size), false},
+        {image, file(1, 10, size), true},          // another name, or a loop device showing all
+        {image, file(1, 10, size - 512), false},   // a loop device whose limit cuts the file short
+        {file(1, 10, size - 512), file(1, 10, size - 512), true},  // two loops, one part
+        {image, file(1, 11, size), false},
+        {image, file(2, 10, size), false},
         {{DeviceIdentity::Device, 7, 0}, {DeviceIdentity::Device, 7, 0}, true},
-        {{DeviceIdentity::Device, 1, 10}, file(1, 10, 0, 0), false},
+        {{DeviceIdentity::Device, 7, 0}, {DeviceIdentity::Device, 8, 0}, false},
+        {{DeviceIdentity::Device, 1, 10}, file(1, 10, 0), false},
     };
     for (const auto &c : cases) {
-        EXPECT_EQ(readSameData(c.a, c.b), c.same) << c.a.index << " limit " << c.a.sizeLimit << " / "
-                                                  << c.b.index << " limit " << c.b.sizeLimit;
+        EXPECT_EQ(readSameData(c.a, c.b), c.same) << c.a.index << " showing " << c.a.shownBytes << " / "
+                                                  << c.b.index << " showing " << c.b.shownBytes;
         EXPECT_EQ(readSameData(c.b, c.a), c.same);
     }
 }
@@ -129,6 +126,7 @@ TEST_F(DeviceIdentityTest, NamesOfOneFileShareItsIdentity)
     const std::optional<DeviceIdentity> image = deviceIdentity(dir_ + "/img");
     ASSERT_TRUE(image);
     EXPECT_EQ(image->kind, DeviceIdentity::File);
+    EXPECT_EQ(image->shownBytes, 4u);  // the file shows its whole size
     for (const std::string &name : {dir_ + "/hard", dir_ + "/soft", dir_ + "/./img", "/" + dir_ + "/img"}) {
         EXPECT_EQ(deviceIdentity(name), image) << name;
     }

@@ -127,6 +127,8 @@ TEST_F(StartUpTest, AppliesDefaultsAndConversions)
         {{"-s", "VRT", "--storageVer", "6.4"}, 64, 262144},
         {{"-s", "VRT", "--storageVer=6.4", "-g", "65536"}, 64, 65536},
         {{"-s", "VRT", "--storageVer", "7.1", "-g131072"}, 71, 131072},
+        {{"-s", "VRT", "-g", "33554432"}, 73, 33554432},  // the largest: a sample spans two blocks
+        {{"-s", "KSM", "-g", "67108864"}, 400, 3145728},
         {{"--storageSys=VRT", "--storageVer", "72"}, 72, 65536},
         {{"-s", "KSM"}, 400, 3145728},
         {{"-s", "KSM", "-g", "4096", "--stripewidth", "16", "--storageVer", "9.9"}, 400, 4194304},

@@ -99,6 +99,8 @@ test_option_checks() {
     "-s KSM --stripewidth 17|4|out|Allowed version values for stripwidth: 5 to 16 |Allowed version values for stripwidth: 5 to 16 "
     "-s VRT -g 0|4|out|Block size must be a positive multiple of 512 bytes|Block size must be a positive multiple of 512 bytes"
     "-s VRT -g 1000|4|out|Block size must be a positive multiple of 512 bytes|Block size must be a positive multiple of 512 bytes"
+    "-s VRT -g 33554944|4|out|Block size must be at most 33554432 bytes, so that a sample can span two blocks|Block size must be at most 33554432 bytes, so that a sample can span two blocks"
+    "-s VRT --storageVer 6.4 -g 67108864 -k 1073741824|4|out|Block size must be at most 33554432 bytes, so that a sample can span two blocks|Block size must be at most 33554432 bytes, so that a sample can span two blocks"
     "-s VRT -p 0|11|err|Number of threads must be in the range of 1..50|Number of threads must be in the range of 1..50"
     "-s VRT -p 51|11|err|Number of threads must be in the range of 1..50|Number of threads must be in the range of 1..50"
     "-s VRT --stripewidth 12 -p 0|4|out|stripewidth switch compatible with KSM storage system only|stripewidth switch compatible with KSM storage system only"

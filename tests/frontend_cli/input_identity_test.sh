@@ -196,6 +196,44 @@ test_batch_loops_over_whole_files_sampled_once() {
   expect_match run.csv "^Total,3 Devices," 1
 }
 
+# check_batch entries...: each entry "keep:NAME" or "dup:NAME", one batch line each in that
+# order; the run samples the kept names and reports each other line as a duplicate.
+check_batch() {
+  local entry line=0 kept=0
+  printf '%s\n' "${@#*:}" > b.txt
+  run -s VRT --config b.txt -p 1 -t 20 -Q 3 -c run.csv
+  expect_status 0 "batch ${*#*:}"
+  for entry; do
+    line=$((line + 1))
+    if [[ $entry == dup:* ]]; then
+      expect_match vantrel.log "^$TS $(re "batch file duplicate entry error: (line $line) \"${entry#dup:}\" is already listed")$" 1
+    else
+      kept=$((kept + 1))
+      expect_line vantrel.log "Summarize device ${entry#keep:}:"
+    fi
+  done
+  expect_occurrences vantrel.log "duplicate entry error" $((line - kept))
+  expect_line vantrel.log "Summarize total $kept devices"
+  expect_match run.csv "^Total,$kept Devices," 1
+}
+
+# Loop devices at offset 0 over one file that show as many bytes as the file holds are that
+# file, whatever their size limits (none, the file's size, beyond it) and in any order, also as
+# the top of a loop over such a loop; loops cut to one smaller size are one part of it.
+test_batch_loops_showing_one_size_of_a_file_sampled_once() {
+  make_image s.img 16
+  put s.img 0 64 text
+  require_loop s.img
+  local plain=$loop exact beyond over over_beyond half half_too
+  attach_loop exact s.img --sizelimit $((16 << 20)) && attach_loop beyond s.img --sizelimit $((32 << 20)) &&
+    attach_loop over "$plain" --sizelimit $((16 << 20)) && attach_loop over_beyond "$beyond" &&
+    attach_loop half s.img --sizelimit $((8 << 20)) && attach_loop half_too s.img --sizelimit $((8 << 20)) ||
+    { fail "further loop devices could not be attached"; return; }
+  check_batch "keep:$plain" "dup:$exact" "dup:$beyond" "dup:$work/s.img" "dup:$over" "keep:$half" \
+    "dup:$over_beyond" "dup:$half_too"
+  check_batch "keep:$over_beyond" "keep:$half_too" "dup:$work/s.img" "dup:$exact" "dup:$half" "dup:$plain"
+}
+
 # A named pipe listed as a device is never opened, neither by the batch's duplicate check nor
 # by the sizing: a writer waiting on it is still waiting after the run. The batch skips it as
 # unsizable; as the -d device it ends the run with its size error.

@@ -175,6 +175,8 @@ BOOL WINAPI fakeGetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFOR
     info->dwVolumeSerialNumber = file->volumeSerial;
     info->nFileIndexHigh = DWORD(*file->fileIndex >> 32);
     info->nFileIndexLow = DWORD(*file->fileIndex);
+    info->nFileSizeHigh = DWORD(uint64_t(file->data.size()) >> 32);
+    info->nFileSizeLow = DWORD(file->data.size());
     fake->lastError = 0;
     return TRUE;
 }

@@ -205,8 +205,8 @@ test_batch_file_encodings() {
   done
 }
 
-# Start-up answers: the Windows usage text (status 1), a thread count of 51 (411), a command
-# line that cannot be parsed (404), a device that cannot be sized (415, with the Win32 code).
+# Start-up answers: the Windows usage text (status 1), a thread count of 51 (411), a block
+# size whose sample cannot span two blocks and a command line that cannot be parsed (404), a device that cannot be sized (415, with the Win32 code).
 test_start_up_statuses() {
   winrun -h
   expect_status 1 "-h"
@@ -231,6 +231,10 @@ vantrel <-s storage_type> [ -h | -l | -d device | -n disk_number] [-c filename] 
   winrun -s VRT -d "$(winpath image.img)" -p 51 --logfile "$(winpath t.log)"
   expect_status 411 "-p 51"
   expect_line err "Number of threads must be in the range of 1..50"
+
+  winrun -s VRT -d "$(winpath image.img)" -g 67108864 --logfile "$(winpath g.log)"
+  expect_status 404 "-g 67108864"
+  expect_line out "Block size must be at most 33554432 bytes, so that a sample can span two blocks"
 
   winrun -s VRT --nonsense -d "$(winpath image.img)" --logfile "$(winpath o.log)"
   expect_status 404 "a bad option"
