@@ -51,12 +51,17 @@ fs::path wholeDeviceFolder(const fs::path &folder)
     return isThere(folder / "partition") ? folder.parent_path() : folder;
 }
 
-// Whether the sysfs folder `whole` is a loop device's. Only then is a loop request sent: the
-// loop driver answers it for the device and for its partitions alike, and no other driver is
-// asked something it might read otherwise.
-bool isLoopDevice(const fs::path &whole)
+// Loop devices carry the loop driver's major number; their partitions may carry the
+// extended one (259), which only sysfs can tell apart.
+constexpr unsigned kLoopMajor = 7;
+
+// Whether the block device numbered `device`, whose whole device's sysfs folder is `whole`
+// (empty without sysfs), is a loop device. Only then is a loop request sent: the loop driver
+// answers it for the device and for its partitions alike, and no other driver is asked
+// something it might read otherwise.
+bool isLoopDevice(dev_t device, const fs::path &whole)
 {
-    return !whole.empty() && isThere(whole / "loop");
+    return major(device) == kLoopMajor || (!whole.empty() && isThere(whole / "loop"));
 }
 
 // A device number in the kernel's encoding (as the loop driver reports numbers) as a dev_t.
@@ -75,22 +80,49 @@ std::optional<dev_t> numberOf(const fs::path &folder)
     return makedev(majorNumber, minorNumber);
 }
 
-// Opens the block device numbered `device` through its node in /dev, which sysfs names;
-// none unless the node opens and is that very device.
+// Opens `node` when it is the block device numbered `device`; none otherwise.
+Descriptor openIfNumbered(const fs::path &node, dev_t device)
+{
+    struct stat info;
+    if (::stat(node.c_str(), &info) != 0 || !S_ISBLK(info.st_mode) || info.st_rdev != device) {
+        return Descriptor();
+    }
+    Descriptor opened(openSampleable(node, info));
+    if (opened && S_ISBLK(info.st_mode) && info.st_rdev == device) return opened;
+    return Descriptor();
+}
+
+// The node in /dev of the block device numbered `device`, searched for by number in /dev and
+// its folders one level down (/dev/mapper, say), for a system without sysfs; empty when none.
+fs::path nodeByNumber(dev_t device)
+{
+    std::error_code error;
+    for (fs::recursive_directory_iterator entry("/dev", error), end; !error && entry != end;
+         entry.increment(error)) {
+        if (entry.depth() > 0) entry.disable_recursion_pending();
+        struct stat info;
+        if (::lstat(entry->path().c_str(), &info) == 0 && S_ISBLK(info.st_mode) && info.st_rdev == device) {
+            return entry->path();
+        }
+    }
+    return fs::path();
+}
+
+// Opens the block device numbered `device` through its node in /dev: the one sysfs names, or
+// else the one found by its number. None unless the node opens and is that very device.
 Descriptor openNumbered(dev_t device)
 {
     const fs::path folder = sysfsFolder(device);
-    if (folder.empty()) return Descriptor();
-    std::ifstream uevent(folder / "uevent");
+    std::ifstream uevent(folder.empty() ? fs::path() : folder / "uevent");
     const std::string key = "DEVNAME=";
     for (std::string line; std::getline(uevent, line);) {
-        if (line.compare(0, key.size(), key) != 0) continue;
-        struct stat info;
-        Descriptor node(openSampleable("/dev/" + line.substr(key.size()), info));
-        if (node && S_ISBLK(info.st_mode) && info.st_rdev == device) return node;
-        break;
+        if (line.compare(0, key.size(), key) == 0) {
+            if (Descriptor node = openIfNumbered("/dev/" + line.substr(key.size()), device)) return node;
+            break;
+        }
     }
-    return Descriptor();
+    const fs::path node = nodeByNumber(device);
+    return node.empty() ? Descriptor() : openIfNumbered(node, device);
 }
 
 // The loop driver's account of the loop device open as `descriptor`; none when it has no
@@ -108,43 +140,72 @@ uint64_t deviceBytes(int descriptor)
     return ::ioctl(descriptor, BLKGETSIZE64, &bytes) == 0 ? bytes : 0;
 }
 
-void collectFiles(int descriptor, dev_t device, int depth, std::vector<FileKey> &files)
+bool collectFiles(int descriptor, dev_t device, int depth, std::vector<FileKey> &files);
+
+// Follows the block device `backing` (a loop device's backing, or a device-mapper volume's
+// slave) down: collectFiles on it, opened through its node where one is found.
+bool collectBelow(dev_t backing, int depth, std::vector<FileKey> &files)
 {
-    if (depth > kMaxStackDepth) return;
-    const fs::path whole = wholeDeviceFolder(sysfsFolder(device));
-    if (whole.empty()) return;
-    if (isLoopDevice(whole)) {
-        if (const std::optional<loop_info64> status = loopStatus(descriptor)) {
-            files.push_back({fromKernelNumber(status->lo_device), ino_t(status->lo_inode)});
-            if (status->lo_rdevice != 0) {
-                const dev_t below = fromKernelNumber(status->lo_rdevice);
-                collectFiles(openNumbered(below).get(), below, depth + 1, files);
-            }
-        } else if (descriptor < 0) {
-            // A loop device that cannot be opened to ask: the file sysfs names for it, at least.
-            struct stat backing;
-            const std::string name = firstLine(whole / "loop" / "backing_file");
-            if (!name.empty() && ::stat(name.c_str(), &backing) == 0) files.push_back({backing.st_dev, backing.st_ino});
-        }
-        return;
+    const Descriptor below = openNumbered(backing);
+    return collectFiles(below.get(), backing, depth + 1, files);
+}
+
+// The backing of the loop device whose sysfs folder is `whole`, as sysfs names it, for a loop
+// device that cannot be opened and asked. A name is not an identity (the file may have been
+// renamed since, its name is shown with " (deleted)"), so only a name that still reaches a
+// file or block device counts. False when the backing cannot be known this way.
+bool collectNamedBacking(const fs::path &whole, int depth, std::vector<FileKey> &files)
+{
+    if (whole.empty()) return false;
+    // An unbound loop device has no loop folder's backing_file: it reads nothing.
+    if (isThere(whole / "loop") && !isThere(whole / "loop" / "backing_file")) return true;
+    const std::string name = firstLine(whole / "loop" / "backing_file");
+    struct stat backing;
+    if (name.empty() || ::stat(name.c_str(), &backing) != 0) return false;
+    if (S_ISREG(backing.st_mode)) {
+        files.push_back({backing.st_dev, backing.st_ino});
+        return true;
     }
-    std::error_code error;
-    for (fs::directory_iterator slave(whole / "slaves", error), end; !error && slave != end;
-         slave.increment(error)) {
-        std::error_code unresolved;
-        if (const std::optional<dev_t> below = numberOf(fs::canonical(slave->path(), unresolved))) {
-            collectFiles(openNumbered(*below).get(), *below, depth + 1, files);
+    return S_ISBLK(backing.st_mode) && collectBelow(backing.st_rdev, depth, files);
+}
+
+// Adds to `files` the backing file of every loop device at and below the block device
+// numbered `device` (open as `descriptor`, -1 when it could not be opened). Returns false when
+// the chain could not be followed to its end: a device that cannot be asked, no sysfs to tell
+// what a device other than a loop device is built on, or a stack deeper than kMaxStackDepth.
+bool collectFiles(int descriptor, dev_t device, int depth, std::vector<FileKey> &files)
+{
+    if (depth > kMaxStackDepth) return false;
+    const fs::path folder = sysfsFolder(device);
+    const fs::path whole = folder.empty() ? folder : wholeDeviceFolder(folder);
+    if (!isLoopDevice(device, whole)) {
+        // Without sysfs nothing tells what a device-mapper volume or such is built on.
+        if (whole.empty()) return false;
+        std::error_code error;
+        bool followed = true;
+        for (fs::directory_iterator slave(whole / "slaves", error), end; !error && slave != end;
+             slave.increment(error)) {
+            std::error_code unresolved;
+            const std::optional<dev_t> below = numberOf(fs::canonical(slave->path(), unresolved));
+            followed = below && collectBelow(*below, depth, files) && followed;
         }
+        return followed;
     }
+    loop_info64 status{};
+    if (descriptor >= 0 && ::ioctl(descriptor, LOOP_GET_STATUS64, &status) == 0) {
+        files.push_back({fromKernelNumber(status.lo_device), ino_t(status.lo_inode)});
+        return status.lo_rdevice == 0 || collectBelow(fromKernelNumber(status.lo_rdevice), depth, files);
+    }
+    // A loop device without a backing answers ENXIO: it reads nothing.
+    if (descriptor >= 0 && errno == ENXIO) return true;
+    return collectNamedBacking(whole, depth, files);
 }
 
 }  // namespace
 
-std::vector<FileKey> filesBehindBlockDevice(int descriptor, dev_t device)
+bool filesBehindBlockDevice(int descriptor, dev_t device, std::vector<FileKey> &files)
 {
-    std::vector<FileKey> files;
-    collectFiles(descriptor, device, 0, files);
-    return files;
+    return collectFiles(descriptor, device, 0, files);
 }
 
 WholeBacking wholeBackingOf(int descriptor, dev_t device)
@@ -157,7 +218,7 @@ WholeBacking wholeBackingOf(int descriptor, dev_t device)
     for (int depth = 0; depth < kMaxStackDepth; ++depth) {
         // A partition of a loop device is answered for as its whole loop device: never asked.
         const fs::path folder = sysfsFolder(shown.device);
-        if (!isLoopDevice(folder) || isThere(folder / "partition")) return shown;
+        if (!isLoopDevice(shown.device, folder) || isThere(folder / "partition")) return shown;
         const std::optional<loop_info64> status = loopStatus(descriptor);
         if (!status || status->lo_offset != 0) return shown;
         if (status->lo_rdevice == 0) {

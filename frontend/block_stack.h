@@ -15,14 +15,19 @@ struct FileKey {
     bool operator==(const FileKey &other) const { return device == other.device && inode == other.inode; }
 };
 
-// The files whose data the block device open as `descriptor` (number `device`) reads: the
-// backing file of every loop device below it, whatever part of the file each shows. A loop
-// device (or a partition of one) is asked for its backing file (LOOP_GET_STATUS64), and a
-// backing that is itself a block device is followed down; a device-mapper volume is followed
-// to the devices it is built on (sysfs). Each backing is given by device and inode, never by
-// its name, so a renamed, deleted or oddly named file is found all the same. Empty for a
-// plain disk. Thread-safe.
-std::vector<FileKey> filesBehindBlockDevice(int descriptor, dev_t device);
+// Adds to `files` the files whose data the block device numbered `device` reads (open as
+// `descriptor`, or -1 when it could not be opened): the backing file of every loop device
+// below it, whatever part of the file each shows. A loop device (or a partition of one) is
+// asked for its backing file (LOOP_GET_STATUS64) on its descriptor; one that cannot be opened
+// is known by the backing file that sysfs names. A backing that is itself a block device is
+// followed down, opened through its node in /dev (the one sysfs names, or else the one found
+// by its number); a device-mapper volume is followed to the devices it is built on (sysfs).
+// Each backing is given by device and inode, never by its name, so a renamed, deleted or
+// oddly named file is found all the same. Returns false when the chain could not be followed
+// to its end (a device that can be neither asked nor looked up in sysfs, no sysfs below a
+// device other than a loop device, a stack deeper than any real one): then `files` may lack
+// some. Thread-safe.
+bool filesBehindBlockDevice(int descriptor, dev_t device, std::vector<FileKey> &files);
 
 // What a block device shows whole: a loop device at offset 0 over a file shows the file from
 // its start; one at offset 0 over a block device, whose size equals that device's, shows all

@@ -18,22 +18,33 @@ bool sameFile(const struct stat &a, const struct stat &b)
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Whether writing the file `target` would change what the run reads from `input`: the same
-// file, or a file behind the block device `input` (the backing file of a loop device anywhere
-// below it, whatever part of the file that loop device shows).
-bool inputReadsFile(const std::string &input, const struct stat &target)
+enum class Reads { No, Yes, CannotTell };
+
+// Whether writing the regular file `target` would change what the run reads from `input`: the
+// same file, or a file behind the block device `input` (the backing file of a loop device
+// anywhere below it, whatever part of the file that loop device shows). CannotTell when the
+// input exists but what it reads cannot be learnt to its end.
+Reads inputReads(const std::string &input, const struct stat &target)
 {
     struct stat info;
-    if (input.empty() || ::stat(input.c_str(), &info) != 0) return false;
-    if (sameFile(info, target)) return true;
-    if (!S_ISBLK(info.st_mode)) return false;
-    const Descriptor device(openSampleable(input, info));
-    if (!device || !S_ISBLK(info.st_mode)) return false;
-    const FileKey written{target.st_dev, target.st_ino};
-    for (const FileKey &file : filesBehindBlockDevice(device.get(), info.st_rdev)) {
-        if (file == written) return true;
+    if (input.empty()) return Reads::No;
+    if (::stat(input.c_str(), &info) != 0) {
+        // A name that reaches nothing reads nothing; one that cannot be looked up might.
+        return errno == ENOENT || errno == ENOTDIR ? Reads::No : Reads::CannotTell;
     }
-    return false;
+    if (sameFile(info, target)) return Reads::Yes;
+    if (!S_ISBLK(info.st_mode)) return Reads::No;
+    // A device that cannot be opened is still asked of through sysfs, by its number from the
+    // stat that openSampleable made before trying the open.
+    const Descriptor device(openSampleable(input, info));
+    if (!S_ISBLK(info.st_mode)) return device && sameFile(info, target) ? Reads::Yes : Reads::No;
+    std::vector<FileKey> files;
+    const bool followed = filesBehindBlockDevice(device.get(), info.st_rdev, files);
+    const FileKey written{target.st_dev, target.st_ino};
+    for (const FileKey &file : files) {
+        if (file == written) return Reads::Yes;
+    }
+    return followed ? Reads::No : Reads::CannotTell;
 }
 
 } // namespace
@@ -105,15 +116,25 @@ int64_t deviceSize(const std::string &devicePath)
     return -1;
 }
 
-bool writingWouldHitDevice(const std::string &path, const std::vector<std::string> &inputFiles)
+OutputRisk outputRisk(const struct stat &opened, bool createdNew, const std::vector<std::string> &inputFiles,
+                      std::string &unfollowedInput)
 {
-    struct stat target;
-    if (path.empty() || ::stat(path.c_str(), &target) != 0) return false;
-    if (S_ISBLK(target.st_mode)) return true;
+    if (S_ISBLK(opened.st_mode)) return OutputRisk::Input;
+    // The null device, a terminal, a pipe: nothing the run reads. A file this open created
+    // held nothing before.
+    if (!S_ISREG(opened.st_mode) || createdNew) return OutputRisk::None;
+    OutputRisk risk = OutputRisk::None;
     for (const std::string &input : inputFiles) {
-        if (inputReadsFile(input, target)) return true;
+        switch (inputReads(input, opened)) {
+        case Reads::Yes: return OutputRisk::Input;
+        case Reads::CannotTell:
+            if (risk == OutputRisk::None) unfollowedInput = input;
+            risk = OutputRisk::CannotTell;
+            break;
+        case Reads::No: break;
+        }
     }
-    return false;
+    return risk;
 }
 
 std::optional<DeviceIdentity> deviceIdentity(const std::string &path)

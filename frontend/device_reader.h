@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 #include "frontend/device_identity.h"
@@ -40,15 +41,24 @@ private:
     int descriptor_ = -1;
 };
 
-// Whether creating or emptying a file at `path` would write onto a device or an input of the
-// run: `path` names a block device, or the same file (same device and inode, whatever the
-// name) as one of `inputFiles` (an image under analysis, the batch file) or as a file behind
-// one of them: the backing file of any loop device in an input's stack (a loop device over a
-// loop device, under a partition or a device-mapper volume), whatever part of the file it
-// shows, as the loop device itself reports it. Only inputs that are block devices are opened
-// to ask. A path that does not exist yet is safe; a file on a file system mounted from an
-// input device is not behind it. Thread-safe.
-bool writingWouldHitDevice(const std::string &path, const std::vector<std::string> &inputFiles);
+// What writing an output would do to the run's inputs.
+enum class OutputRisk {
+    None,        // nothing the run reads changes
+    Input,       // a block device, or a file that one of the inputs reads
+    CannotTell   // a file that existed before, while what some input reads is not known to its end
+};
+
+// How writing the object just opened for writing (its fstat `opened`; `createdNew` when that
+// open created it) bears on `inputFiles` (the run's devices and batch file): Input for a block
+// device or the same file (same device and inode, whatever the name) as an input or as a file
+// behind one (the backing file of any loop device in an input's stack, whatever part of the
+// file it shows, as the loop device itself reports it, or sysfs where it cannot be opened).
+// CannotTell, with the first such input in `unfollowedInput`, for a file that existed before
+// when some input exists but its chain of devices cannot be followed to its end. None for
+// anything else: a file this open created, the null device, a terminal, a pipe. A file on a
+// file system mounted from an input device is not behind it. Thread-safe.
+OutputRisk outputRisk(const struct stat &opened, bool createdNew, const std::vector<std::string> &inputFiles,
+                      std::string &unfollowedInput);
 
 // The identity of what `path` reaches when it opens for sampling: a regular file's device and
 // inode, with its size; for a block device what it shows whole (wholeBackingOf): a file

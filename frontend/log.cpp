@@ -204,7 +204,7 @@ void writeRunEnd(const Calculations *record)
     }
     if (runStatus.load() != 0 || outputFailureCode() != 0) writeLine("Execution terminated");
     // Every line has been flushed: a failing close is a failure of the log all the same.
-    if (std::fclose(logFile) != 0) noteOutputFailure(RunOutput::Log, logFileName, errno);
+    if (!closeOutputFile(logFile)) noteOutputFailure(RunOutput::Log, logFileName, errno);
     logFile = nullptr;
 }
 

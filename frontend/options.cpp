@@ -125,32 +125,36 @@ bool givesNegativeValue(const po::parsed_options &parsed, const char *name)
     return false;
 }
 
-// Opens the output file `name` for this run (openOutputFile, nothing emptied), unless it
-// would write onto one of the run's inputs or a device. Returns null with `error` set to the
-// reason (EPERM when refused, kOutputFileHeld when another run holds it).
-std::FILE *createOutputFile(const std::string &name, int &error)
-{
-    if (outputWouldHitInput(name, runInputFiles)) {
-        error = EPERM;
-        return nullptr;
-    }
-    return openOutputFile(name, error);
-}
+// An output file that openOutputFile refused or could not open, and why.
+struct OutputFailure {
+    int error = 0;
+    std::string unfollowedInput;  // kOutputFileUnknown: the input that could not be followed
 
-// The reason text for an error of createOutputFile.
-std::string outputErrorText(int error)
+    // The reason's text: the system's, or the run's own for a held or uncertain file.
+    std::string text() const
+    {
+        if (error == kOutputFileHeld) return "Another vantrel run or program is using this file";
+        if (error == kOutputFileUnknown) {
+            return "The run cannot tell whether this file is what " + unfollowedInput + " reads";
+        }
+        return std::strerror(error);
+    }
+};
+
+// Opens the output file `name` for this run (openOutputFile, nothing emptied), judged against
+// the run's inputs. Returns null with `failure` set.
+std::FILE *createOutputFile(const std::string &name, OutputFailure &failure)
 {
-    return error == kOutputFileHeld ? "Another vantrel run or program is using this file"
-                                    : std::strerror(error);
+    return openOutputFile(name, runInputFiles, failure.error, failure.unfollowedInput);
 }
 
 // Takes the log file `name` for this run and empties it, before any line is queued for it.
 void openRunLog(const std::string &name)
 {
-    int error = 0;
-    std::FILE *file = createOutputFile(name, error);
+    OutputFailure failure;
+    std::FILE *file = createOutputFile(name, failure);
     if (file == nullptr) {
-        consoleLine(std::cerr, "Cannot create logfile " + name + " - " + outputErrorText(error));
+        consoleLine(std::cerr, "Cannot create logfile " + name + " - " + failure.text());
         exitWith(EXIT_CODE_LOG_CREATE);
     }
     if (!emptyOutputFile(file)) {
@@ -170,12 +174,12 @@ void createCsvFile(const std::string &name, const std::string &logName)
         failStartUp(std::cout, "CSV file (-c) and logfile (--logfile) must not be the same file",
                     EXIT_CODE_BAD_OPTION);
     }
-    int error = 0;
-    std::FILE *file = createOutputFile(name, error);
+    OutputFailure failure;
+    std::FILE *file = createOutputFile(name, failure);
     if (file == nullptr) {
         const std::string text = "cannot create csv file" + name;
         consoleLine(std::cerr, text);
-        queueLogLine(2, text + " - " + outputErrorText(error));
+        queueLogLine(2, text + " - " + failure.text());
         exitWith(EXIT_CODE_CSV_FILE);
     }
     setCsvFile(file);

@@ -12,6 +12,7 @@
 
 #include "frontend/device_reader.h"
 #include "frontend/options.h"
+#include "frontend/sampleable.h"
 
 const int kExitStatusOffset = 3;
 const bool kNumberEntryTextIsPath = true;
@@ -33,28 +34,64 @@ std::string batchFileUtf8(const std::string &bytes)
     return bytes;
 }
 
-std::FILE *openOutputFile(const std::string &name, int &error)
+namespace {
+
+// The standard output or standard error stream when the regular file `opened` is the file
+// that stream writes to; null otherwise.
+std::FILE *standardStreamOf(const struct stat &opened)
 {
-    // Not O_TRUNC: a file another run holds must not be emptied before the lock is tried.
-    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) {
+    const int streams[] = {STDOUT_FILENO, STDERR_FILENO};
+    for (const int fd : streams) {
+        struct stat info;
+        if (S_ISREG(opened.st_mode) && ::fstat(fd, &info) == 0 && info.st_dev == opened.st_dev &&
+            info.st_ino == opened.st_ino) {
+            return fd == STDOUT_FILENO ? stdout : stderr;
+        }
+    }
+    return nullptr;
+}
+
+bool isStandardStream(std::FILE *file)
+{
+    return file == stdout || file == stderr;
+}
+
+}  // namespace
+
+std::FILE *openOutputFile(const std::string &name, const std::vector<std::string> &inputFiles, int &error,
+                          std::string &unfollowedInput)
+{
+    // Created by this open, or there before: only what was there before can be an input. Not
+    // O_TRUNC: a file another run holds, or one refused below, must not be emptied.
+    bool createdNew = true;
+    Descriptor fd(::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (!fd && errno == EEXIST) {
+        createdNew = false;
+        fd = Descriptor(::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
+    }
+    struct stat info;
+    if (!fd || ::fstat(fd.get(), &info) != 0) {
         error = errno;
         return nullptr;
     }
-    struct stat info;
-    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    switch (outputRisk(info, createdNew, inputFiles, unfollowedInput)) {
+    case OutputRisk::Input: error = EPERM; return nullptr;
+    case OutputRisk::CannotTell: error = kOutputFileUnknown; return nullptr;
+    case OutputRisk::None: break;
+    }
+    if (std::FILE *stream = standardStreamOf(info)) return stream;
     // Only a lock held elsewhere refuses the file: on a file system that cannot lock (flock
     // failing with another error) the output is written unlocked.
-    if (regular && ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-        ::close(fd);
+    if (S_ISREG(info.st_mode) && ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
         error = kOutputFileHeld;
         return nullptr;
     }
-    std::FILE *file = ::fdopen(fd, "w");
+    std::FILE *file = ::fdopen(fd.get(), "w");
     if (file == nullptr) {
         error = errno;
-        ::close(fd);
+        return nullptr;
     }
+    fd.release();
     return file;
 }
 
@@ -64,8 +101,14 @@ bool emptyOutputFile(std::FILE *file)
     struct stat info;
     const int fd = ::fileno(file);
     if (::fstat(fd, &info) != 0) return false;
-    if (!S_ISREG(info.st_mode)) return true;
+    if (!S_ISREG(info.st_mode) || isStandardStream(file)) return true;
     return ::ftruncate(fd, 0) == 0 && std::fseek(file, 0, SEEK_SET) == 0;
+}
+
+bool closeOutputFile(std::FILE *file)
+{
+    if (isStandardStream(file)) return std::fflush(file) == 0;
+    return std::fclose(file) == 0;
 }
 
 void ignoreBrokenPipeSignal()
@@ -131,11 +174,6 @@ int64_t sizeDevice(const std::string &path, int &error)
     const int64_t size = deviceSize(path);
     error = errno;
     return size;
-}
-
-bool outputWouldHitInput(const std::string &path, const std::vector<std::string> &inputFiles)
-{
-    return writingWouldHitDevice(path, inputFiles);
 }
 
 std::optional<DeviceIdentity> identifyDevice(const std::string &path)

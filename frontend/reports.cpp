@@ -292,7 +292,7 @@ void setCsvFile(std::FILE *file)
 void closeCsvFile()
 {
     if (csvFile != nullptr) {
-        if (std::fclose(csvFile) == EOF) noteOutputFailure(RunOutput::Csv, settings.csvFileName, errno);
+        if (!closeOutputFile(csvFile)) noteOutputFailure(RunOutput::Csv, settings.csvFileName, errno);
         csvFile = nullptr;
     }
 }

@@ -19,6 +19,7 @@
 
 #include "frontend/device_reader.h"
 #include "frontend/log.h"
+#include "frontend/platform.h"
 #include "frontend/run_state.h"
 #include "frontend/sampler.h"
 #include "frontend/settings.h"
@@ -199,20 +200,29 @@ TEST_F(ImageFileTest, OutputFilesNeverLandOnADevice)
     const std::string sameImage = dir_ + "/./disk.img";
     const struct {
         std::string output;
-        bool refused;
+        int error;  // 0: opened
     } cases[] = {
-        {dir_ + "/new.csv", false},  // not there yet: created as usual
-        {other, false},              // an existing file that is not a device of the run
-        {sameImage, true},           // the image under analysis, named differently
-        {"/dev/null", false},        // a character device takes output harmlessly
-        {"", false},
+        {dir_ + "/new.csv", 0},      // not there yet: created as usual
+        {other, 0},                  // an existing file that is not a device of the run
+        {sameImage, EPERM},          // the image under analysis, named differently
+        {"/dev/null", 0},            // a character device takes output harmlessly
+        {"", ENOENT},
     };
     for (const auto &c : cases) {
-        EXPECT_EQ(writingWouldHitDevice(c.output, {"", image}), c.refused) << c.output;
+        int error = 0;
+        std::string unfollowed;
+        std::FILE *file = openOutputFile(c.output, {"", dir_ + "/missing.img", image}, error, unfollowed);
+        EXPECT_EQ(file == nullptr ? error : 0, c.error) << c.output;
+        EXPECT_EQ(unfollowed, "") << c.output;
+        if (file != nullptr) closeOutputFile(file);
     }
+    std::ifstream kept(image);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "data");
     struct stat info;
     if (stat("/dev/loop0", &info) == 0 && S_ISBLK(info.st_mode)) {
-        EXPECT_TRUE(writingWouldHitDevice("/dev/loop0", {}));
+        int error = 0;
+        std::string unfollowed;
+        EXPECT_EQ(openOutputFile("/dev/loop0", {}, error, unfollowed), nullptr);
     }
 }
 
