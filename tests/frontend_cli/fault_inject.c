@@ -28,6 +28,9 @@
  *                             above over a whole run (plain builds only)
  *   VANTREL_FAULT_THREADS_FROM  n: the n-th and every later pthread_create fails with EAGAIN
  *                             (a task limit reached)
+ *   VANTREL_FAULT_SWAP_AT_OPEN  path: the first open of `path` for writing first makes `path` a
+ *                             symbolic link to VANTREL_FAULT_SWAP_TO, as another program might
+ *                             between a check of the name and its open
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -64,6 +67,9 @@ static long readDelayMs;
 static const char *readGate;
 static int truncateFails;
 static int openCount;
+static const char *swapPath;
+static const char *swapTarget;
+static int swapped;
 static unsigned char trackedFd[MAX_FDS];
 
 static void configure(void)
@@ -106,6 +112,8 @@ static void configure(void)
     readDelayMs = delay ? atol(delay) : 0;
     readGate = getenv("VANTREL_FAULT_READ_GATE");
     truncateFails = getenv("VANTREL_FAULT_TRUNCATE") != NULL;
+    swapPath = getenv("VANTREL_FAULT_SWAP_AT_OPEN");
+    swapTarget = getenv("VANTREL_FAULT_SWAP_TO");
     __atomic_store_n(&configured, 1, __ATOMIC_RELEASE);
 }
 
@@ -199,6 +207,16 @@ static mode_t modeArgument(int flags, va_list args)
     return (flags & (O_CREAT | O_TMPFILE)) ? (mode_t)va_arg(args, int) : 0;
 }
 
+/* Before the first open of the swap path for writing: the name becomes a link to the target. */
+static void swapBeforeOpen(const char *path, int flags)
+{
+    configure();
+    if (!swapPath || !swapTarget || !path || strcmp(path, swapPath) != 0) return;
+    if ((flags & O_ACCMODE) == O_RDONLY || __atomic_exchange_n(&swapped, 1, __ATOMIC_ACQ_REL)) return;
+    unlink(swapPath);
+    if (symlink(swapTarget, swapPath) != 0) perror("fault_inject: symlink");
+}
+
 /* The mode argument of an open call, present only when the flags create a file. */
 #define OPEN_MODE(flags)                                                           \
     ({                                                                             \
@@ -214,6 +232,7 @@ static mode_t modeArgument(int flags, va_list args)
     {                                                                              \
         const mode_t mode = OPEN_MODE(flags);                                      \
         if (openMustFail(path)) return -1;                                         \
+        swapBeforeOpen(path, flags);                                               \
         return track(path, NEXT(int (*)(const char *, int, ...), #name)(path, flags, mode)); \
     }
 DEFINE_OPEN(open)
@@ -224,6 +243,7 @@ DEFINE_OPEN(open64)
     {                                                                              \
         const mode_t mode = OPEN_MODE(flags);                                      \
         if (openMustFail(path)) return -1;                                         \
+        swapBeforeOpen(path, flags);                                               \
         return track(path, NEXT(int (*)(int, const char *, int, ...), #name)(dir, path, flags, mode)); \
     }
 DEFINE_OPENAT(openat)
