@@ -76,20 +76,57 @@ bool isNullOrConsole(const std::wstring &name)
     return false;
 }
 
-// What an output name reaches: nothing yet, a device, or a file of a file system.
-enum class Target { Missing, Device, File };
+// What a name reaches: nothing, a device, a file of a file system, or something that cannot
+// be asked (a name that exists but cannot be opened even for queries).
+enum class Target { Missing, Device, File, Unknown };
 
-// Opens `name` for queries only (a folder too) and tells what it is; for a file, `info` gets
-// its volume serial number and file index.
+// What the open `handle` is; for a file, `info` gets its volume serial number and file index.
+Target targetOfHandle(HANDLE handle, BY_HANDLE_FILE_INFORMATION &info)
+{
+    const bool file = GetFileInformationByHandle(handle, &info) != 0 &&
+                      (info.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) == 0;
+    return file ? Target::File : Target::Device;
+}
+
+// Opens `name` for queries only (a folder too) and tells what it is (see targetOfHandle).
 Target targetOf(const std::wstring &name, BY_HANDLE_FILE_INFORMATION &info)
 {
     const HANDLE handle = CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return Target::Missing;
-    const bool file = GetFileInformationByHandle(handle, &info) != 0 &&
-                      (info.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) == 0;
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME
+                   ? Target::Missing
+                   : Target::Unknown;
+    }
+    const Target target = targetOfHandle(handle, info);
     CloseHandle(handle);
-    return file ? Target::File : Target::Device;
+    return target;
+}
+
+// The rule of openOutputFile for the file just opened as `handle`: refused (EPERM) when it is
+// a device or a file that an input is, kOutputFileUnknown when it existed before and an input
+// that exists cannot be asked what it is; 0 when it may be written.
+int outputRefusal(HANDLE handle, bool createdNew, const std::vector<std::string> &inputFiles,
+                  std::string &unfollowedInput)
+{
+    // The null device and the console are characters, a pipe is a pipe: no storage.
+    if (GetFileType(handle) != FILE_TYPE_DISK) return 0;
+    BY_HANDLE_FILE_INFORMATION opened;
+    if (targetOfHandle(handle, opened) != Target::File) return EPERM;
+    if (createdNew) return 0;
+    int refusal = 0;
+    for (const std::string &input : inputFiles) {
+        if (input.empty()) continue;
+        BY_HANDLE_FILE_INFORMATION info;
+        const Target target = targetOf(widen(input), info);
+        if (target == Target::File && sameFile(info, opened)) return EPERM;
+        if (target == Target::Unknown && refusal == 0) {
+            refusal = kOutputFileUnknown;
+            unfollowedInput = input;
+        }
+    }
+    return refusal;
 }
 
 bool sameFile(const BY_HANDLE_FILE_INFORMATION &a, const BY_HANDLE_FILE_INFORMATION &b)
@@ -149,18 +186,37 @@ std::string batchFileUtf8(const std::string &bytes)
     return textFileUtf8(bytes);
 }
 
-std::FILE *openOutputFile(const std::string &name, int &error)
+std::FILE *openOutputFile(const std::string &name, const std::vector<std::string> &inputFiles, int &error,
+                          std::string &unfollowedInput)
 {
     const std::wstring wide = widen(name);
+    // A disk or volume is not even opened for writing.
+    if (startsWith(wide, L"\\\\.\\") && !isNullOrConsole(wide)) {
+        error = EPERM;
+        return nullptr;
+    }
     // A file denies writing to every other opener while the run holds it; the null device and
-    // the console are shared. Without _O_TRUNC: a file another run holds is never emptied.
+    // the console are shared. Without _O_TRUNC: a file another run holds, or one refused below,
+    // is never emptied. Created by this open, or there before: only what was there before can
+    // be an input.
     const int sharing = isNullOrConsole(wide) ? _SH_DENYNO : _SH_DENYWR;
+    bool createdNew = true;
     _doserrno = 0;
-    const int fd = _wsopen(wide.c_str(), _O_WRONLY | _O_CREAT | _O_TEXT, sharing, _S_IREAD | _S_IWRITE);
+    int fd = _wsopen(wide.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_TEXT, sharing, _S_IREAD | _S_IWRITE);
+    if (fd < 0 && errno == EEXIST) {
+        createdNew = false;
+        _doserrno = 0;
+        fd = _wsopen(wide.c_str(), _O_WRONLY | _O_CREAT | _O_TEXT, sharing, _S_IREAD | _S_IWRITE);
+    }
     if (fd < 0) {
         // The C runtime keeps the system's code beside errno, which reads EACCES for a sharing
         // violation as for a file that may not be written.
         error = _doserrno == ERROR_SHARING_VIOLATION ? kOutputFileHeld : errno;
+        return nullptr;
+    }
+    error = outputRefusal(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), createdNew, inputFiles, unfollowedInput);
+    if (error != 0) {
+        _close(fd);
         return nullptr;
     }
     std::FILE *file = _wfdopen(fd, L"w");
@@ -177,6 +233,11 @@ bool emptyOutputFile(std::FILE *file)
     const int fd = _fileno(file);
     if (GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(fd))) != FILE_TYPE_DISK) return true;
     return _chsize(fd, 0) == 0 && std::fseek(file, 0, SEEK_SET) == 0;
+}
+
+bool closeOutputFile(std::FILE *file)
+{
+    return std::fclose(file) == 0;
 }
 
 void ignoreBrokenPipeSignal() {}
@@ -243,26 +304,6 @@ int64_t sizeDevice(const std::string &path, int &error)
     // An empty file is sized without a failure; the failed geometry request's code stays behind.
     error = size < 0 ? int(win32().getLastError()) : 0;
     return size;
-}
-
-bool outputWouldHitInput(const std::string &path, const std::vector<std::string> &inputFiles)
-{
-    if (path.empty()) return false;
-    const std::wstring target = widen(path);
-    if (isNullOrConsole(target)) return false;
-    if (startsWith(target, L"\\\\.\\")) return true;
-    for (const auto &disk : runDisks) {
-        if (sameNameIgnoringCase(target, disk.second.c_str())) return true;
-    }
-    BY_HANDLE_FILE_INFORMATION targetInfo;
-    const Target kind = targetOf(target, targetInfo);
-    if (kind != Target::File) return kind == Target::Device;
-    for (const std::string &input : inputFiles) {
-        BY_HANDLE_FILE_INFORMATION info;
-        if (!input.empty() && targetOf(widen(input), info) == Target::File && sameFile(info, targetInfo))
-            return true;
-    }
-    return false;
 }
 
 std::optional<DeviceIdentity> identifyDevice(const std::string &path)

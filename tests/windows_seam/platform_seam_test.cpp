@@ -47,7 +47,8 @@ TEST(PlatformSeamTest, UnelevatedRunEndsWith433BeforeAnyDeviceIsSized)
         {
             logQueue.setLimit(2);
             int openError = 0;
-            useLogFile(openOutputFile(log.string(), openError), log.string());
+            std::string unfollowed;
+            useLogFile(openOutputFile(log.string(), {}, openError, unfollowed), log.string());
             totalCalculations = new Calculations(0, 0, 0);
             totalCalculations->logLevel = 2;
             platformBeforeSizing();
@@ -203,11 +204,12 @@ TEST(PlatformSeamTest, OutputFileIsHeldForWritingUntilClosed)
     const std::filesystem::path path = std::filesystem::temp_directory_path() / "vantrel_seam_held.csv";
     std::ofstream(path, std::ios::binary) << "earlier run\n";
     int error = 0;
-    std::FILE *held = openOutputFile(path.string(), error);
+    std::string unfollowed;
+    std::FILE *held = openOutputFile(path.string(), {}, error, unfollowed);
     ASSERT_NE(held, nullptr) << error;
     EXPECT_EQ(fileText(path), "earlier run\n");  // readable, and not emptied by the opening
 
-    EXPECT_EQ(openOutputFile(path.string(), error), nullptr);
+    EXPECT_EQ(openOutputFile(path.string(), {}, error, unfollowed), nullptr);
     EXPECT_EQ(error, kOutputFileHeld);
 
     ASSERT_TRUE(emptyOutputFile(held));
@@ -215,13 +217,13 @@ TEST(PlatformSeamTest, OutputFileIsHeldForWritingUntilClosed)
     std::fflush(held);
     EXPECT_EQ(fileText(path), "new\r\n");
     std::fclose(held);
-    std::FILE *again = openOutputFile(path.string(), error);
+    std::FILE *again = openOutputFile(path.string(), {}, error, unfollowed);
     EXPECT_NE(again, nullptr);
     if (again != nullptr) std::fclose(again);
     std::filesystem::remove(path);
 
-    std::FILE *first = openOutputFile("NUL", error);
-    std::FILE *second = openOutputFile("NUL", error);
+    std::FILE *first = openOutputFile("NUL", {}, error, unfollowed);
+    std::FILE *second = openOutputFile("NUL", {}, error, unfollowed);
     EXPECT_NE(first, nullptr);
     EXPECT_NE(second, nullptr);
     for (std::FILE *file : {first, second}) {
@@ -230,6 +232,41 @@ TEST(PlatformSeamTest, OutputFileIsHeldForWritingUntilClosed)
             std::fclose(file);
         }
     }
+}
+
+// What an output's open reached is judged before anything is written: a run's input under
+// another name and a disk are refused and kept whole; a file created new and an unrelated
+// existing file are written.
+TEST(PlatformSeamTest, OutputFilesThatAreInputsAreRefusedAfterTheirOpen)
+{
+    const std::filesystem::path folder = std::filesystem::temp_directory_path();
+    const std::filesystem::path input = folder / "vantrel_seam_input.img";
+    const std::filesystem::path other = folder / "vantrel_seam_other.csv";
+    const std::filesystem::path fresh = folder / "vantrel_seam_fresh.csv";
+    std::ofstream(input, std::ios::binary) << "image";
+    std::ofstream(other, std::ios::binary) << "other";
+    std::filesystem::remove(fresh);
+    const std::vector<std::string> inputs = {"", (folder / "missing.img").string(), input.string()};
+    const struct {
+        std::string output;
+        int error;  // 0: opened
+    } cases[] = {
+        {input.string(), EPERM},
+        {(folder / "." / "VANTREL_SEAM_INPUT.IMG").string(), EPERM},
+        {"\\\\.\\PhysicalDrive0", EPERM},
+        {other.string(), 0},
+        {fresh.string(), 0},
+    };
+    for (const auto &c : cases) {
+        int error = 0;
+        std::string unfollowed;
+        std::FILE *file = openOutputFile(c.output, inputs, error, unfollowed);
+        EXPECT_EQ(file == nullptr ? error : 0, c.error) << c.output;
+        EXPECT_EQ(unfollowed, "") << c.output;
+        if (file != nullptr) closeOutputFile(file);
+    }
+    EXPECT_EQ(fileText(input), "image");
+    for (const auto &path : {input, other, fresh}) std::filesystem::remove(path);
 }
 
 TEST(PlatformSeamTest, ExitStatusesAreTheCodePlus403)
