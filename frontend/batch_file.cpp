@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <sstream>
 #include <set>
 
@@ -57,6 +56,10 @@ void logWarnings(std::vector<BatchWarning> &warnings, const Calculations *record
     exitWith(code);
 }
 
+// A list of devices holds a few kilobytes; a file beyond this is no such list (an image, an
+// endless stream) and is not read on.
+constexpr size_t kMaxBatchFileBytes = 16 << 20;
+
 // The whole batch file as UTF-8 text, or why it could not be opened.
 struct BatchFileText {
     std::string path;
@@ -66,8 +69,21 @@ struct BatchFileText {
     std::string text;
 };
 
+// Why the file at `path` cannot be a batch file by its type, or 0: a folder holds no lines,
+// and a device holds no text a user wrote (a disk, or /dev/zero, would be read without end),
+// so neither is opened. A name that cannot be looked at is left to the open to report.
+int refusedType(const std::string &path)
+{
+    std::error_code unknown;
+    const std::filesystem::file_status type = std::filesystem::status(fileName(path), unknown);
+    if (std::filesystem::is_directory(type)) return EISDIR;
+    if (std::filesystem::is_block_file(type) || std::filesystem::is_character_file(type)) return EPERM;
+    return 0;
+}
+
 // Reads the file at `path` whole, once: later calls for the same path return what the first
-// one read, so a pipe is never read twice.
+// one read, so a pipe is never read twice. A file larger than the limit counts as not opened
+// (EFBIG), read no further than one byte past it.
 const BatchFileText &batchFileText(const std::string &path)
 {
     static BatchFileText file;
@@ -76,17 +92,24 @@ const BatchFileText &batchFileText(const std::string &path)
     read = true;
     file = BatchFileText{};
     file.path = path;
+    file.error = refusedType(path);
+    if (file.error != 0) return file;
     std::ifstream in(fileName(path), std::ios::in | std::ios::binary);
     file.error = errno;
-    // A directory opens as a stream on Linux but holds no lines; treat it as not openable.
-    std::error_code noError;
-    if (in.is_open() && std::filesystem::is_directory(fileName(path), noError)) {
-        file.error = EISDIR;
+    if (!in.is_open()) return file;
+    // Read in pieces up to one byte past the limit: enough to know that the file exceeds it.
+    std::string bytes;
+    std::vector<char> piece(65536);
+    while (bytes.size() <= kMaxBatchFileBytes) {
+        const size_t wanted = std::min(piece.size(), kMaxBatchFileBytes + 1 - bytes.size());
+        if (in.read(piece.data(), std::streamsize(wanted)).gcount() == 0) break;
+        bytes.append(piece.data(), size_t(in.gcount()));
+    }
+    if (bytes.size() > kMaxBatchFileBytes) {
+        file.error = EFBIG;
         return file;
     }
-    if (!in.is_open()) return file;
     file.opened = true;
-    const std::string bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>{});
     file.zeroBytes = bytes.empty();
     file.text = batchFileUtf8(bytes);
     return file;

@@ -59,8 +59,8 @@ std::vector<std::string> batchDevicePaths(const std::string &path);
 
 // Reads the batch file at `path`: its entries in file order, with the warnings logged through
 // `record` (syntax and duplicate warnings, level 2, timestamped) or queued directly (text after
-// a device path, level 0). A file that cannot be opened (or is a directory) ends the process
-// with exitWith(20), a file of zero bytes with exitWith(21); both are reported on the standard
+// a device path, level 0). A file that cannot be opened (or is a directory, a device, or
+// larger than 16 MiB, which is read no further) ends the process with exitWith(20), a file of zero bytes with exitWith(21); both are reported on the standard
 // error stream and in the log. A file without valid entries gives an empty queue. Main thread,
 // start-up only. The file is read once per run and kept (batchDevicePaths reads it first), so a
 // named pipe or process substitution also works.

@@ -104,6 +104,12 @@ Target targetOf(const std::wstring &name, BY_HANDLE_FILE_INFORMATION &info)
     return target;
 }
 
+bool sameFile(const BY_HANDLE_FILE_INFORMATION &a, const BY_HANDLE_FILE_INFORMATION &b)
+{
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow;
+}
+
 // The rule of openOutputFile for the file just opened as `handle`: refused (EPERM) when it is
 // a device or a file that an input is, kOutputFileUnknown when it existed before and an input
 // that exists cannot be asked what it is; 0 when it may be written.
@@ -127,12 +133,6 @@ int outputRefusal(HANDLE handle, bool createdNew, const std::vector<std::string>
         }
     }
     return refusal;
-}
-
-bool sameFile(const BY_HANDLE_FILE_INFORMATION &a, const BY_HANDLE_FILE_INFORMATION &b)
-{
-    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
-           a.nFileIndexLow == b.nFileIndexLow;
 }
 
 // A batch entry with a wide text, as the disk-number resolution takes it, and its line.

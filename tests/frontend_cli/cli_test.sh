@@ -169,6 +169,36 @@ test_device_size() {
   expect_lines err "lseek: .*" "$(re "Cannot read (empty.img) device size Errno : ")[0-9]+ Error Message: .*"
 }
 
+# A batch file is text a user wrote: a device is refused by its type, unread (a character
+# device, and a block device where a loop device can be attached), and a file or pipe beyond
+# 16 MiB once its 16 MiB and one byte are read, each as a file that cannot be opened. A file of
+# 16 MiB is read.
+test_batch_file_devices_and_huge_files_refused() {
+  truncate -s 16M limit.txt
+  truncate -s $(((16 << 20) + 1)) huge.txt
+  local cases=("/dev/null|Operation not permitted" "huge.txt|File too large")
+  # Global: the trap that detaches it runs when the script ends.
+  if batch_loop=$(losetup -r -f --show limit.txt 2> /dev/null); then
+    trap 'losetup -d "$batch_loop"; rm -rf "$work"' EXIT
+    cases+=("$batch_loop|Operation not permitted")
+  else
+    echo "note: no loop device can be attached here (losetup -r -f --show failed); the block device is not tried" >&2
+  fi
+  local entry name reason
+  for entry in "${cases[@]}"; do
+    IFS='|' read -r name reason <<< "$entry"
+    run -s VRT --config "$name"
+    expect_status 23 "batch file $name"
+    expect_text err "Cannot open configuration file $name - $reason"$'\n'
+  done
+  # A pipe that would go on far beyond the limit (64 MiB of lines naming one missing image).
+  run -s VRT --config <(yes "$work/missing.img" | head -c 64M)
+  expect_status 23 "a batch file from a pipe of 64 MiB"
+  expect_match err "^Cannot open configuration file /.* - File too large$" 1
+  run -s VRT --config limit.txt
+  expect_status 25 "a batch file of 16 MiB"
+}
+
 test_batch_file_errors() {
   mkdir folder
   : > empty.txt
