@@ -1,4 +1,4 @@
-// Device end: the very-empty line and the reasons a device yields no figures.
+// Device end: the short-read and very-empty lines and the reasons a device yields no figures.
 #include "frontend/device_end.h"
 
 namespace {
@@ -14,6 +14,10 @@ std::string noFiguresReason(const Calculations &figures, const DeviceEnd &end)
     if (figures.nonZeroBlocks + figures.zeroBlocks == 0) {
         return end.readsFailed ? "every read of it failed" : "no block of it could be sampled";
     }
+    // Read whole, not estimated from a share: there is nothing to estimate.
+    if (end.exhaustive && figures.nonZeroBlocks == 0) {
+        return "it was read to its end and holds no data to estimate";
+    }
     return "no sample was measured to its end";
 }
 
@@ -27,7 +31,14 @@ bool isVeryEmpty(const Calculations &figures)
 
 std::string deviceEndNote(const Calculations &figures, const std::string &name, const DeviceEnd &end)
 {
-    if (isVeryEmpty(figures) && (end.stoppedEarly || !end.yieldsFigures)) {
+    // A short read is what ended the device, whatever its figures show.
+    if (end.shortReadOffset) {
+        return "The sampling of the device (" + name + ") ended early at byte offset " +
+               std::to_string(*end.shortReadOffset) + ", after " + std::to_string(figures.nonZeroBlocks) +
+               " samples: a read returned fewer bytes than asked.";
+    }
+    // The estimate from a share of the device: an exhaustive run has read all of it.
+    if (!end.exhaustive && isVeryEmpty(figures) && (end.stoppedEarly || !end.yieldsFigures)) {
         return "Over 95% of the samples read from the device (" + name +
                ") are empty regions. Device is estimated to be very empty, aborting scan.";
     }

@@ -1,8 +1,10 @@
-// Device end: the line that tells why a sampled device has no figures, or that it is very empty.
+// Device end: the line that tells why a sampled device has no figures, that it is very empty, or
+// that its sampling ended early on a short read.
 #ifndef VANTREL_FRONTEND_DEVICE_END_H
 #define VANTREL_FRONTEND_DEVICE_END_H
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "frontend/records.h"
@@ -12,7 +14,11 @@ struct DeviceEnd {
     bool yieldsFigures;  // the device gets a result row (a batch also keeps it for its summary)
     bool stoppedEarly;   // a sampled run that the engine ended with its stop rule
     bool readsFailed;    // at least one read of the device failed (and was tolerated)
-    int32_t blockSize;   // the run's read block size in bytes
+    int32_t blockSize;   // the bytes of one block the engine samples (KSM: a stripe's data strips)
+    bool exhaustive;     // an exhaustive run: the device was read block by block to its end
+    // The byte offset of the first read inside the device that returned fewer bytes than
+    // asked, which ended that read's share of the sampling; none when every read was whole.
+    std::optional<uint64_t> shortReadOffset;
 };
 
 // Whether `figures` show a device in fact empty: over 95 percent of it in zero regions (the
@@ -21,12 +27,16 @@ bool isVeryEmpty(const Calculations &figures);
 
 // The line to write for the device `name` whose final figures are `figures` (deviceBytes is
 // its size), or "" when none is due:
+// - "The sampling of the device (<name>) ended early at byte offset <offset>, after <n>
+//   samples: a read returned fewer bytes than asked." when a read inside the device came back
+//   short (n: the non-zero samples the figures hold);
 // - "Over 95% of the samples read from the device (<name>) are empty regions. Device is
-//   estimated to be very empty, aborting scan." when the device is very empty and either the
-//   stop rule ended it or it yields no figures;
+//   estimated to be very empty, aborting scan." when a sampled run finds the device very empty
+//   and either the stop rule ended it or it yields no figures;
 // - otherwise, for a device without figures, "No figures for the device (<name>): " and the
 //   reason: it is smaller than one block, every read of it failed, no block of it could be
-//   sampled, or no sample was measured to its end.
+//   sampled, it was read to its end and holds no data (an exhaustive run of zeros), or no
+//   sample was measured to its end.
 // Pure, thread-safe.
 std::string deviceEndNote(const Calculations &figures, const std::string &name, const DeviceEnd &end);
 

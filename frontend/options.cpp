@@ -239,6 +239,12 @@ int32_t blockSizeFor(uint32_t engineType, int32_t inblockSize, bool inblockSizeG
     return inblockSize;
 }
 
+int32_t sampledBlockSizeFor(uint32_t engineType, int32_t inblockSize, int32_t stripeWidth)
+{
+    if (engineType == ENGINE_TYPE_ZOV) return (stripeWidth - 2) * kStripBytes;
+    return inblockSize;
+}
+
 std::unique_ptr<std::string> parseNumberList(const std::string &text, std::vector<double> *numbers)
 {
     boost::char_separator<char> separators(", ");

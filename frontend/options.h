@@ -22,6 +22,11 @@ int vrtEngineType(const std::string &storageVer, bool versionGiven);
 int32_t blockSizeFor(uint32_t engineType, int32_t inblockSize, bool inblockSizeGiven,
                      int32_t stripeWidth);
 
+// Bytes of one block the engine samples when the front end reads `inblockSize`-byte blocks:
+// for the stripe engine (400) the stripe's data strips, (`stripeWidth` - 2) times 256 KiB (its
+// two parity strips are never read); otherwise `inblockSize`. Pure.
+int32_t sampledBlockSizeFor(uint32_t engineType, int32_t inblockSize, int32_t stripeWidth);
+
 // Appends the numbers of `text` (separated by commas and blanks; empty tokens dropped) to
 // `numbers`. Returns null when every token converted; otherwise writes "Cannot convert to
 // number : <token>" to the standard error stream and returns the error text "Cannot convert

@@ -28,6 +28,13 @@ extern std::atomic<uint32_t> ioErrors;
 // The engine status that ended the current device (0 until the engine ends it); stored by the
 // sampler thread that sees it, read by the main thread after the join.
 extern std::atomic<int32_t> engineEndStatus;
+// firstShortRead while the current device has had no short read.
+constexpr uint64_t kNoShortRead = ~uint64_t(0);
+// The byte offset of the current device's first read that returned fewer bytes than asked for
+// a block wholly inside the device (a partial last block at the device's true end does not
+// count); kNoShortRead while none. Set once per device by the sampler thread that meets it,
+// reset before the device's sampling starts, read by the main thread after the join.
+extern std::atomic<uint64_t> firstShortRead;
 // Set once per run by the thread that reports the I/O-error abort.
 extern std::atomic<int32_t> firstAbortFlag;
 // Failed reads allowed before the run aborts, per device.

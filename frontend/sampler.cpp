@@ -19,6 +19,7 @@ std::atomic<uint32_t> sampleCounter{0};
 MonitorWake monitorWake;
 std::atomic<uint32_t> ioErrors{0};
 std::atomic<int32_t> engineEndStatus{0};
+std::atomic<uint64_t> firstShortRead{kNoShortRead};
 std::atomic<int32_t> firstAbortFlag{0};
 uint64_t ioErrorLimit = 0;
 int64_t deviceSizeBytes = 0;
@@ -152,6 +153,18 @@ void failSampling(threadWorkData *record, int32_t code, const char *action, cons
     leaveFailing(record);
 }
 
+// Keeps the offset of a read of `length` bytes at `offset` that returned fewer bytes, when it
+// is the device's first such read and the block lies wholly inside the device: the device
+// then holds less than it did when it was sized (a file that shrank) or its read came back
+// short, and the engine ends that share of the sampling. A partial block at the device's true
+// end is no such read.
+void noteShortRead(uint64_t offset, uint64_t length)
+{
+    if (offset + length > uint64_t(deviceSizeBytes)) return;
+    uint64_t none = kNoShortRead;
+    firstShortRead.compare_exchange_strong(none, offset);
+}
+
 // Serves read requests on `reader` until a stop request, the engine's end of the device or a
 // failure. Returns true when the engine ended the device; false when the thread took a stop
 // request or failed the run (runStatus then holds the code).
@@ -180,6 +193,7 @@ bool serveReads(threadWorkData *record, const char *name, SamplerDevice &reader)
         // The engine sees the bytes read followed by zeros: zero only what the read left
         // (all of it after a failure), which spares clearing every block before reading it.
         std::memset(buffer.get() + bytesRead, 0, bufferBytes - size_t(bytesRead));
+        if (readOk && bytesRead < uint64_t(length)) noteShortRead(request->offset, uint64_t(length));
         uint32_t readError = 0;
         if (!readOk) {
             readError = uint32_t(ioErrorCheck(record));

@@ -171,6 +171,7 @@ bool sampleDevice(Calculations *figures, int deviceCount)
     readQueue.open();
     sampleCounter.store(0);
     engineEndStatus.store(0);
+    firstShortRead.store(kNoShortRead);
     for (int i = 0; i < settings.threadCount; ++i) {
         threadRecords.list[i]->reset();
         vantrel_threads_params(i, int64_t(threadRecords.list[i]->rangeStart),
@@ -397,9 +398,13 @@ int runDevices()
         // device has no result, and says why.
         const bool printable = hasMeasuredSamples(*runCalculations);
         const bool kept = printable && runCalculations->sizeGB != 0 && runCalculations->compressedGB != 0;
+        const uint64_t shortRead = firstShortRead.load();
         const DeviceEnd end{batchRun ? kept : printable,
                             !settings.exhaustive && engineEndStatus.load() == ENGINE_STATUS_EARLY_STOP,
-                            ioErrors.load() != failedReadsBefore, settings.inblockSize};
+                            ioErrors.load() != failedReadsBefore,
+                            sampledBlockSizeFor(settings.engineType, settings.inblockSize, settings.stripewidth),
+                            settings.exhaustive,
+                            shortRead == kNoShortRead ? std::nullopt : std::optional<uint64_t>(shortRead)};
         reportDeviceEnd(*runCalculations, end);
         if (kept) keepResult(*runCalculations, deviceName, results);
         ++deviceCount;

@@ -18,18 +18,21 @@ test_device_without_figures_says_why() {
   head -c 1000 /dev/urandom > tiny.img
   make_image text.img 4
   put text.img 0 64 text
+  # Just below one stripe's data strips (12 - 2 strips of 256 KiB): the stripe model's block.
+  head -c $((10 * 262144 - 512)) /dev/urandom > strips.img
   # args | the line on the console and, timestamped, in the log
   local cases=(
-    "-d zero.img -p 2 -e|Over 95% of the samples read from the device (zero.img$VERY_EMPTY_TAIL"
-    "-d tiny.img -p 2|${NO_FIGURES}tiny.img): it is smaller than one block (65536 bytes)."
-    "-d text.img -p 2 -g 8388608|${NO_FIGURES}text.img): it is smaller than one block (8388608 bytes)."
-    "-d text.img -p 2 -e -g 2097152|${NO_FIGURES}text.img): no block of it could be sampled."
+    "-s VRT -d zero.img -p 2 -e|${NO_FIGURES}zero.img): it was read to its end and holds no data to estimate."
+    "-s VRT -d tiny.img -p 2|${NO_FIGURES}tiny.img): it is smaller than one block (65536 bytes)."
+    "-s VRT -d text.img -p 2 -g 8388608|${NO_FIGURES}text.img): it is smaller than one block (8388608 bytes)."
+    "-s VRT -d text.img -p 2 -e -g 2097152|${NO_FIGURES}text.img): no block of it could be sampled."
+    "-s KSM -d strips.img -p 2|${NO_FIGURES}strips.img): it is smaller than one block (2621440 bytes)."
   )
   local entry args message
   for entry in "${cases[@]}"; do
     IFS='|' read -r args message <<< "$entry"
     # shellcheck disable=SC2086
-    run -s VRT $args -c out.csv
+    run $args -c out.csv
     expect_status 0 "$args"
     expect_text out ""
     [[ ! -s out.csv ]] || fail "$args: a CSV file without figures: $(cat out.csv)"
@@ -183,6 +186,34 @@ test_csv_quotes_names() {
     [[ $(awk -F, '{ print NF }' <<< "$rest") == 7 ]] || fail "$name: fields after the name: $rest"
     rm -f "$name" out.csv
   done
+}
+
+# A device that holds less than it did when it was sized (a file cut to half while its first
+# read waits): the figures of what was read stay, and the console and the log say which device
+# ended early, at which offset and after how many samples. A partial last block at the true end
+# of a device is no early end.
+test_short_read_inside_the_device_is_told() {
+  data_image shrinking.img 32
+  start_stalled shrinking.img out -s VRT -d shrinking.img -p 1 -Q 7 -c out.csv
+  wait_for_line stalled.err '^Analysis started at: ' || return
+  truncate -s 16M shrinking.img
+  finish_stalled
+  expect_status 0 "a device cut to half"
+  local line="^The sampling of the device \\(shrinking\\.img\\) ended early at byte offset ([0-9]+), after ([0-9]+) samples: a read returned fewer bytes than asked\\.$"
+  expect_match stalled.err "$line" 1
+  expect_match vantrel.log "^$TS ${line#^}" 1
+  [[ "$(grep -E "$line" stalled.err)" =~ $line ]] || return
+  local offset=${BASH_REMATCH[1]} samples=${BASH_REMATCH[2]}
+  ((offset >= 16 << 20 && offset < 32 << 20)) || fail "the early end's offset $offset is not in the cut half"
+  expect_match out.csv "^$samples,shrinking\\.img," 1
+
+  # 16 MiB and 1000 bytes: its last block is partial at the true end, read short as it must be.
+  data_image partial.img 16
+  head -c 1000 /dev/urandom >> partial.img
+  run -s VRT -d partial.img -p 1 -Q 7 -c partial.csv
+  expect_status 0 "a partial last block"
+  ! grep -q "ended early" err || fail "a partial last block told as an early end: $(cat err)"
+  expect_match partial.csv "^3400,partial\\.img," 1
 }
 
 run_named_test "$@"
