@@ -8,6 +8,7 @@
 #include <iostream>
 
 #include "frontend/log.h"
+#include "frontend/platform.h"
 
 namespace {
 
@@ -32,8 +33,10 @@ std::string outputText(RunOutput output, const std::string &name)
 
 void noteOutputFailure(RunOutput output, const std::string &name, int error)
 {
+    // Before anything else can replace the system's code of the failure.
+    const int reason = failedWriteError(error);
     if (failed[int(output)].exchange(true)) return;
-    const std::string text = "Cannot write " + outputText(output, name) + " - " + std::strerror(error);
+    const std::string text = "Cannot write " + outputText(output, name) + " - " + std::strerror(reason);
     // The log's own failure cannot go into the log; the others' lines go there too.
     if (output == RunOutput::Log) {
         consoleLine(std::cerr, text);

@@ -73,6 +73,12 @@ bool emptyOutputFile(std::FILE *file);
 // one `file`.
 bool closeOutputFile(std::FILE *file);
 
+// The error of an output write that has just failed, from the C library's `error`: Linux the
+// same; Windows EPIPE when the system's own code of the failure tells a pipe whose reader has
+// left (which the C runtime reports as EINVAL), so that the message says the real reason.
+// Call it right after the failed write, on the thread that made it. Thread-safe.
+int failedWriteError(int error);
+
 // Makes a write to a pipe without a reader fail with its error (EPIPE) instead of ending the
 // process with SIGPIPE, so that such an output fails like a full disk. Linux only: Windows
 // has no such signal. Main thread, first thing in main.

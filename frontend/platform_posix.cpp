@@ -111,6 +111,11 @@ bool closeOutputFile(std::FILE *file)
     return std::fclose(file) == 0;
 }
 
+int failedWriteError(int error)
+{
+    return error;
+}
+
 void ignoreBrokenPipeSignal()
 {
     std::signal(SIGPIPE, SIG_IGN);

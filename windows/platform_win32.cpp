@@ -240,6 +240,12 @@ bool closeOutputFile(std::FILE *file)
     return std::fclose(file) == 0;
 }
 
+int failedWriteError(int error)
+{
+    // The C runtime keeps the system's code of its last failure beside errno.
+    return _doserrno == ERROR_NO_DATA || _doserrno == ERROR_BROKEN_PIPE ? EPIPE : error;
+}
+
 void ignoreBrokenPipeSignal() {}
 
 // A missing standard handle keeps its descriptor in the C runtime, so no file takes its place.

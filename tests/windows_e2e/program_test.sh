@@ -336,6 +336,24 @@ test_null_and_console_outputs() {
   expect_status 412 "log over a disk"
 }
 
+# A report on a pipe whose reader has left (it opened the pipe and went before the program
+# started) fails with the real reason, as on Linux, and the log says so too.
+test_report_on_a_pipe_without_reader() {
+  make_mixed_image image.img
+  mkfifo pipe
+  (exec 4< pipe) &
+  rm -f status
+  "$WINE" "$LAUNCH" "$(winpath status)" "$VANTREL_WIN" -s VRT -d "$(winpath image.img)" -p 1 -Q 5 -t 50 \
+    --logfile "$(winpath run.log)" > pipe 2> err.raw
+  wait
+  status=$(cat status 2> /dev/null || echo "no status")
+  tr -d '\r' < err.raw > err
+  tr -d '\r' < run.log > log
+  expect_status 418 "a report on a pipe without reader"
+  expect_line err "Cannot write standard output - Broken pipe"
+  expect_line log "Cannot write standard output - Broken pipe"
+}
+
 HELD='Another vantrel run or program is using this file'
 
 # A log or CSV file that another run holds (here the launcher, sharing it for reading only)
