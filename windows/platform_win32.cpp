@@ -242,8 +242,15 @@ bool closeOutputFile(std::FILE *file)
 
 int failedWriteError(int error)
 {
-    // The C runtime keeps the system's code of its last failure beside errno.
-    return _doserrno == ERROR_NO_DATA || _doserrno == ERROR_BROKEN_PIPE ? EPIPE : error;
+    // The C runtime keeps the system's code of its last failure beside errno. A pipe whose
+    // reader has left answers a write with one of these (Windows: ERROR_NO_DATA; Wine:
+    // ERROR_PIPE_NOT_CONNECTED).
+    switch (_doserrno) {
+    case ERROR_BROKEN_PIPE:
+    case ERROR_NO_DATA:
+    case ERROR_PIPE_NOT_CONNECTED: return EPIPE;
+    default: return error;
+    }
 }
 
 void ignoreBrokenPipeSignal() {}
