@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <linux/fs.h>
 #include <linux/loop.h>
 #include <optional>
@@ -30,13 +31,14 @@ fs::path sysfsFolder(dev_t device)
     return fs::canonical(link, error);
 }
 
-// The first line of a sysfs attribute, "" when it cannot be read.
-std::string firstLine(const fs::path &file)
+// A sysfs attribute's value: what it holds without the newline that ends it ("" when it cannot
+// be read). A value may hold newlines of its own: a file name may.
+std::string attributeValue(const fs::path &file)
 {
-    std::ifstream in(file);
-    std::string line;
-    std::getline(in, line);
-    return line;
+    std::ifstream in(file, std::ios::binary);
+    std::string value{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (!value.empty() && value.back() == '\n') value.pop_back();
+    return value;
 }
 
 bool isThere(const fs::path &path)
@@ -159,7 +161,7 @@ bool collectNamedBacking(const fs::path &whole, int depth, std::vector<FileKey> 
     if (whole.empty()) return false;
     // An unbound loop device has no loop folder's backing_file: it reads nothing.
     if (isThere(whole / "loop") && !isThere(whole / "loop" / "backing_file")) return true;
-    const std::string name = firstLine(whole / "loop" / "backing_file");
+    const std::string name = attributeValue(whole / "loop" / "backing_file");
     struct stat backing;
     if (name.empty() || ::stat(name.c_str(), &backing) != 0) return false;
     if (S_ISREG(backing.st_mode)) {

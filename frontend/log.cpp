@@ -39,16 +39,18 @@ char keptFailure[kKeptFailures][kFailureLineMax];
 
 // Writes one line and a newline, flushed. After a failed write, recorded as the
 // log's failure, the file gets no more lines: a later line would follow a gap. Allocates
-// nothing, so that the logger thread goes on when memory runs out (only one thread writes the
-// file at a time, so the two pieces stay together).
+// nothing, so that the logger thread goes on when memory runs out. The stream is held for the
+// line's pieces, so that a log on standard output never gets a report line between them.
 void writeLine(std::string_view line)
 {
     if (outputFailed(RunOutput::Log)) return;
     errno = 0;
-    if (std::fwrite(line.data(), 1, line.size(), logFile) != line.size() ||
-        std::fputc('\n', logFile) == EOF || std::fflush(logFile) != 0) {
-        noteOutputFailure(RunOutput::Log, logFileName, errno != 0 ? errno : EIO);
-    }
+    lockOutputStream(logFile);
+    const bool written = std::fwrite(line.data(), 1, line.size(), logFile) == line.size() &&
+                         std::fputc('\n', logFile) != EOF && std::fflush(logFile) == 0;
+    const int error = errno;
+    unlockOutputStream(logFile);
+    if (!written) noteOutputFailure(RunOutput::Log, logFileName, error != 0 ? error : EIO);
 }
 
 // Writes every line still queued, in order.

@@ -73,6 +73,12 @@ bool emptyOutputFile(std::FILE *file);
 // one `file`.
 bool closeOutputFile(std::FILE *file);
 
+// Holds the stream `file` for the calling thread until unlockOutputStream, so that the pieces
+// of one line written in between stay together on a stream that other threads also write
+// (a log on standard output). Thread-safe.
+void lockOutputStream(std::FILE *file);
+void unlockOutputStream(std::FILE *file);
+
 // The error of an output write that has just failed, from the C library's `error`: Linux the
 // same; Windows EPIPE when the system's own code of the failure tells a pipe whose reader has
 // left (which the C runtime reports as EINVAL), so that the message says the real reason.

@@ -61,6 +61,13 @@ bool isStandardStream(std::FILE *file)
 std::FILE *openOutputFile(const std::string &name, const std::vector<std::string> &inputFiles, int &error,
                           std::string &unfollowedInput)
 {
+    // A block device is refused before it is opened for writing: closing a disk opened so makes
+    // the system probe it again. What the open reaches is judged again below.
+    struct stat named;
+    if (::stat(name.c_str(), &named) == 0 && S_ISBLK(named.st_mode)) {
+        error = EPERM;
+        return nullptr;
+    }
     // Created by this open, or there before: only what was there before can be an input. Not
     // O_TRUNC: a file another run holds, or one refused below, must not be emptied.
     bool createdNew = true;
@@ -109,6 +116,16 @@ bool closeOutputFile(std::FILE *file)
 {
     if (isStandardStream(file)) return std::fflush(file) == 0;
     return std::fclose(file) == 0;
+}
+
+void lockOutputStream(std::FILE *file)
+{
+    ::flockfile(file);
+}
+
+void unlockOutputStream(std::FILE *file)
+{
+    ::funlockfile(file);
 }
 
 int failedWriteError(int error)

@@ -240,6 +240,16 @@ bool closeOutputFile(std::FILE *file)
     return std::fclose(file) == 0;
 }
 
+void lockOutputStream(std::FILE *file)
+{
+    _lock_file(file);
+}
+
+void unlockOutputStream(std::FILE *file)
+{
+    _unlock_file(file);
+}
+
 int failedWriteError(int error)
 {
     // The C runtime keeps the system's code of its last failure beside errno. A pipe whose

@@ -43,11 +43,17 @@ test_outputs_over_a_loop_the_user_cannot_open() {
   data_image user/u.img 16
   data_image user/other.img 16
   printf '%s\n' "$work/user/other.img" > user/b.txt
+  # A backing file whose name holds a newline, beside a file named by the name's first line.
+  data_image user/$'n\nimg' 16
+  : > user/n
   chown -R nobody user
   require_loop loop user/u.img
+  attach_loop newline_loop user/$'n\nimg' || { fail "a second loop device could not be attached"; return; }
   printf '%s\n' "$loop" >> user/b.txt
   cd user || return
   kept_digest=$(md5sum < u.img)
+  local newline_digest
+  newline_digest=$(md5sum < $'n\nimg')
   local as_user=(setpriv --reuid=nobody --regid="$(id -g nobody)" --clear-groups ./vantrel -s VRT -p 1 -t 20)
   "${as_user[@]}" -d "$loop" -p 1 > /dev/null 2>&1 && skip "the user can open $loop here"
 
@@ -65,6 +71,10 @@ test_outputs_over_a_loop_the_user_cannot_open() {
     status=$?
     expect_refused "$code" "$message" u.img
   done
+  "${as_user[@]}" -d "$newline_loop" -c $'n\nimg' --logfile '' > out 2> err
+  status=$?
+  expect_status 10 "a CSV file over a backing file whose name holds a newline"
+  [[ "$(md5sum < $'n\nimg')" == "$newline_digest" ]] || fail "the backing file whose name holds a newline was written"
 }
 
 # in_private_mounts setup -- args...: runs vantrel with args in a mount namespace of its own,
