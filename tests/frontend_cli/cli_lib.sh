@@ -91,7 +91,8 @@ faulty() {
 start_stalled() {
   local device=$1 target=$2 asan=${ASAN_OPTIONS:-}
   shift 2
-  rm -f gate
+  # The last run's standard error must not answer a wait for this run's lines.
+  rm -f gate stalled.err
   VANTREL_FAULT_FILE=$device VANTREL_FAULT_READ_GATE=gate LD_PRELOAD="$FAULT_LIB" \
     ASAN_OPTIONS="${asan:+$asan:}verify_asan_link_order=0" \
     timeout -k 5 1200 "$VANTREL" "$@" > "$target" 2> stalled.err &
