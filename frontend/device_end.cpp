@@ -16,7 +16,7 @@ std::string noFiguresReason(const Calculations &figures, const DeviceEnd &end)
     }
     // Read whole, not estimated from a share: there is nothing to estimate.
     if (end.exhaustive && figures.nonZeroBlocks == 0) {
-        return "it was read to its end and holds no data to estimate";
+        return "it was read through, and every block read was zero, so there is no data to estimate";
     }
     return "no sample was measured to its end";
 }
@@ -31,8 +31,9 @@ bool isVeryEmpty(const Calculations &figures)
 
 std::string deviceEndNote(const Calculations &figures, const std::string &name, const DeviceEnd &end)
 {
-    // A short read is what ended the device, whatever its figures show.
-    if (end.shortReadOffset) {
+    // A short read that cut the sampling short: the figures hold only what came before it. Other
+    // threads may still have reached the target, or the stop rule ended the device.
+    if (end.shortReadOffset && !end.stoppedEarly && !end.reachedTarget) {
         return "The sampling of the device (" + name + ") ended early at byte offset " +
                std::to_string(*end.shortReadOffset) + ", after " + std::to_string(figures.nonZeroBlocks) +
                " samples: a read returned fewer bytes than asked.";

@@ -19,6 +19,7 @@ struct DeviceEnd {
     // The byte offset of the first read inside the device that returned fewer bytes than
     // asked, which ended that read's share of the sampling; none when every read was whole.
     std::optional<uint64_t> shortReadOffset;
+    bool reachedTarget;  // a sampled run whose figures reached the sample target
 };
 
 // Whether `figures` show a device in fact empty: over 95 percent of it in zero regions (the
@@ -29,13 +30,14 @@ bool isVeryEmpty(const Calculations &figures);
 // its size), or "" when none is due:
 // - "The sampling of the device (<name>) ended early at byte offset <offset>, after <n>
 //   samples: a read returned fewer bytes than asked." when a read inside the device came back
-//   short (n: the non-zero samples the figures hold);
+//   short and the sampling fell short of its target for it (not ended by the stop rule; an
+//   exhaustive run always) (n: the non-zero samples the figures hold);
 // - "Over 95% of the samples read from the device (<name>) are empty regions. Device is
 //   estimated to be very empty, aborting scan." when a sampled run finds the device very empty
 //   and either the stop rule ended it or it yields no figures;
 // - otherwise, for a device without figures, "No figures for the device (<name>): " and the
 //   reason: it is smaller than one block, every read of it failed, no block of it could be
-//   sampled, it was read to its end and holds no data (an exhaustive run of zeros), or no
+//   sampled, it was read through and every block read was zero (an exhaustive run), or no
 //   sample was measured to its end.
 // Pure, thread-safe.
 std::string deviceEndNote(const Calculations &figures, const std::string &name, const DeviceEnd &end);

@@ -404,7 +404,8 @@ int runDevices()
                             ioErrors.load() != failedReadsBefore,
                             sampledBlockSizeFor(settings.engineType, settings.inblockSize, settings.stripewidth),
                             settings.exhaustive,
-                            shortRead == kNoShortRead ? std::nullopt : std::optional<uint64_t>(shortRead)};
+                            shortRead == kNoShortRead ? std::nullopt : std::optional<uint64_t>(shortRead),
+                            !settings.exhaustive && !belowSampleTarget(*runCalculations)};
         reportDeviceEnd(*runCalculations, end);
         if (kept) keepResult(*runCalculations, deviceName, results);
         ++deviceCount;

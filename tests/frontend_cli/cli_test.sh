@@ -465,7 +465,7 @@ test_exhaustive_reads_every_block() {
   make_image zero.img 256
   run -s VRT -d zero.img -p 2 -e -t 10
   expect_status 0 "exhaustive run of an empty device"
-  expect_occurrences err "No figures for the device (zero.img): it was read to its end and holds no data to estimate." 1
+  expect_occurrences err "No figures for the device (zero.img): it was read through, and every block read was zero, so there is no data to estimate." 1
   expect_match vantrel.log "^$TS Number of non-zeroblocks: 0 Number of zeroblocks: 40(8[0-9]|9[0-9]) Total blocks: [0-9]+$" 1
 }
 

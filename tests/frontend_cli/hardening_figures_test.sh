@@ -22,7 +22,7 @@ test_device_without_figures_says_why() {
   head -c $((10 * 262144 - 512)) /dev/urandom > strips.img
   # args | the line on the console and, timestamped, in the log
   local cases=(
-    "-s VRT -d zero.img -p 2 -e|${NO_FIGURES}zero.img): it was read to its end and holds no data to estimate."
+    "-s VRT -d zero.img -p 2 -e|${NO_FIGURES}zero.img): it was read through, and every block read was zero, so there is no data to estimate."
     "-s VRT -d tiny.img -p 2|${NO_FIGURES}tiny.img): it is smaller than one block (65536 bytes)."
     "-s VRT -d text.img -p 2 -g 8388608|${NO_FIGURES}text.img): it is smaller than one block (8388608 bytes)."
     "-s VRT -d text.img -p 2 -e -g 2097152|${NO_FIGURES}text.img): no block of it could be sampled."
