@@ -194,7 +194,7 @@ test_csv_quotes_names() {
 # of a device is no early end.
 test_short_read_inside_the_device_is_told() {
   data_image shrinking.img 32
-  start_stalled shrinking.img out -s VRT -d shrinking.img -p 1 -Q 7 -c out.csv
+  start_stalled shrinking.img out -s VRT -d shrinking.img -p 1 -Q 7 -t 400 -c out.csv
   wait_for_line stalled.err '^Analysis started at: ' || return
   truncate -s 16M shrinking.img
   finish_stalled
@@ -210,10 +210,10 @@ test_short_read_inside_the_device_is_told() {
   # 16 MiB and 1000 bytes: its last block is partial at the true end, read short as it must be.
   data_image partial.img 16
   head -c 1000 /dev/urandom >> partial.img
-  run -s VRT -d partial.img -p 1 -Q 7 -c partial.csv
+  run -s VRT -d partial.img -p 1 -Q 7 -t 400 -c partial.csv
   expect_status 0 "a partial last block"
   ! grep -q "ended early" err || fail "a partial last block told as an early end: $(cat err)"
-  expect_match partial.csv "^3400,partial\\.img," 1
+  expect_match partial.csv "^400,partial\\.img," 1
 }
 
 run_named_test "$@"
