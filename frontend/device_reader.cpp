@@ -3,48 +3,21 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "frontend/block_stack.h"
+#include "frontend/output_guard.h"
 #include "frontend/sampleable.h"
 
 namespace {
 
-bool sameFile(const struct stat &a, const struct stat &b)
+FileId fileIdOf(dev_t device, ino_t inode)
 {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-enum class Reads { No, Yes, CannotTell };
-
-// Whether writing the regular file `target` would change what the run reads from `input`: the
-// same file, or a file behind the block device `input` (the backing file of a loop device
-// anywhere below it, whatever part of the file that loop device shows). CannotTell when the
-// input exists but what it reads cannot be learnt to its end.
-Reads inputReads(const std::string &input, const struct stat &target)
-{
-    struct stat info;
-    if (input.empty()) return Reads::No;
-    if (::stat(input.c_str(), &info) != 0) {
-        // A name that reaches nothing reads nothing; one that cannot be looked up might.
-        return errno == ENOENT || errno == ENOTDIR ? Reads::No : Reads::CannotTell;
-    }
-    if (sameFile(info, target)) return Reads::Yes;
-    if (!S_ISBLK(info.st_mode)) return Reads::No;
-    // A device that cannot be opened is still asked of through sysfs, by its number from the
-    // stat that openSampleable made before trying the open.
-    const Descriptor device(openSampleable(input, info));
-    if (!S_ISBLK(info.st_mode)) return device && sameFile(info, target) ? Reads::Yes : Reads::No;
-    std::vector<FileKey> files;
-    const bool followed = filesBehindBlockDevice(device.get(), info.st_rdev, files);
-    const FileKey written{target.st_dev, target.st_ino};
-    for (const FileKey &file : files) {
-        if (file == written) return Reads::Yes;
-    }
-    return followed ? Reads::No : Reads::CannotTell;
+    return FileId{uint64_t(device), uint64_t(inode)};
 }
 
 } // namespace
@@ -116,25 +89,38 @@ int64_t deviceSize(const std::string &devicePath)
     return -1;
 }
 
-OutputRisk outputRisk(const struct stat &opened, bool createdNew, const std::vector<std::string> &inputFiles,
-                      std::string &unfollowedInput)
+InputReach inputReach(const std::string &input)
 {
-    if (S_ISBLK(opened.st_mode)) return OutputRisk::Input;
-    // The null device, a terminal, a pipe: nothing the run reads. A file this open created
-    // held nothing before.
-    if (!S_ISREG(opened.st_mode) || createdNew) return OutputRisk::None;
-    OutputRisk risk = OutputRisk::None;
-    for (const std::string &input : inputFiles) {
-        switch (inputReads(input, opened)) {
-        case Reads::Yes: return OutputRisk::Input;
-        case Reads::CannotTell:
-            if (risk == OutputRisk::None) unfollowedInput = input;
-            risk = OutputRisk::CannotTell;
-            break;
-        case Reads::No: break;
-        }
+    InputReach reach;
+    struct stat info;
+    if (input.empty()) return reach;
+    if (::stat(input.c_str(), &info) != 0) {
+        // A name that reaches nothing reads nothing; one that cannot be looked up might.
+        if (errno == ENOENT || errno == ENOTDIR) return reach;
+        reach.followed = false;
+        reach.why = input + ": " + std::strerror(errno);
+        return reach;
     }
-    return risk;
+    if (S_ISREG(info.st_mode)) {
+        reach.files.push_back(fileIdOf(info.st_dev, info.st_ino));
+        return reach;
+    }
+    if (!S_ISBLK(info.st_mode)) return reach;
+    // A device that cannot be opened is still asked of through sysfs, by its number from the
+    // stat that openSampleable made before trying the open.
+    const Descriptor device(openSampleable(input, info));
+    const int openError = device ? 0 : errno;
+    if (!S_ISBLK(info.st_mode)) {
+        if (device && S_ISREG(info.st_mode)) reach.files.push_back(fileIdOf(info.st_dev, info.st_ino));
+        return reach;
+    }
+    std::vector<FileKey> files;
+    reach.followed = filesBehindBlockDevice(device.get(), info.st_rdev, files);
+    for (const FileKey &file : files) reach.files.push_back(fileIdOf(file.device, file.inode));
+    if (!reach.followed) {
+        reach.why = input + ": " + (openError != 0 ? std::strerror(openError) : "its devices cannot be followed");
+    }
+    return reach;
 }
 
 std::optional<DeviceIdentity> deviceIdentity(const std::string &path)

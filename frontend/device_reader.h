@@ -41,25 +41,6 @@ private:
     int descriptor_ = -1;
 };
 
-// What writing an output would do to the run's inputs.
-enum class OutputRisk {
-    None,        // nothing the run reads changes
-    Input,       // a block device, or a file that one of the inputs reads
-    CannotTell   // a file that existed before, while what some input reads is not known to its end
-};
-
-// How writing the object just opened for writing (its fstat `opened`; `createdNew` when that
-// open created it) bears on `inputFiles` (the run's devices and batch file): Input for a block
-// device or the same file (same device and inode, whatever the name) as an input or as a file
-// behind one (the backing file of any loop device in an input's stack, whatever part of the
-// file it shows, as the loop device itself reports it, or sysfs where it cannot be opened).
-// CannotTell, with the first such input in `unfollowedInput`, for a file that existed before
-// when some input exists but its chain of devices cannot be followed to its end. None for
-// anything else: a file this open created, the null device, a terminal, a pipe. A file on a
-// file system mounted from an input device is not behind it. Thread-safe.
-OutputRisk outputRisk(const struct stat &opened, bool createdNew, const std::vector<std::string> &inputFiles,
-                      std::string &unfollowedInput);
-
 // The identity of what `path` reaches when it opens for sampling: a regular file's device and
 // inode, with its size; for a block device what it shows whole (wholeBackingOf): a file
 // behind a chain of loop devices at offset 0, with the number of its bytes they show, or the

@@ -16,6 +16,7 @@
 #include "engine/vantrel_engine.h"
 #include "frontend/batch_file.h"
 #include "frontend/log.h"
+#include "frontend/output_guard.h"
 #include "frontend/platform.h"
 #include "frontend/reports.h"
 #include "frontend/run_state.h"
@@ -125,36 +126,20 @@ bool givesNegativeValue(const po::parsed_options &parsed, const char *name)
     return false;
 }
 
-// An output file that openOutputFile refused or could not open, and why.
-struct OutputFailure {
-    int error = 0;
-    std::string unfollowedInput;  // kOutputFileUnknown: the input that could not be followed
-
-    // The reason's text: the system's, or the run's own for a held or uncertain file.
-    std::string text() const
-    {
-        if (error == kOutputFileHeld) return "Another vantrel run or program is using this file";
-        if (error == kOutputFileUnknown) {
-            return "The run cannot tell whether this file is what " + unfollowedInput + " reads";
-        }
-        return std::strerror(error);
-    }
-};
-
 // Opens the output file `name` for this run (openOutputFile, nothing emptied), judged against
-// the run's inputs. Returns null with `failure` set.
-std::FILE *createOutputFile(const std::string &name, OutputFailure &failure)
+// the run's inputs. Returns null with `verdict` telling why.
+std::FILE *createOutputFile(const std::string &name, OutputVerdict &verdict)
 {
-    return openOutputFile(name, runInputFiles, failure.error, failure.unfollowedInput);
+    return openOutputFile(name, runInputFiles, verdict);
 }
 
 // Takes the log file `name` for this run and empties it, before any line is queued for it.
 void openRunLog(const std::string &name)
 {
-    OutputFailure failure;
-    std::FILE *file = createOutputFile(name, failure);
+    OutputVerdict verdict;
+    std::FILE *file = createOutputFile(name, verdict);
     if (file == nullptr) {
-        consoleLine(std::cerr, "Cannot create logfile " + name + " - " + failure.text());
+        consoleLine(std::cerr, "Cannot create logfile " + name + " - " + verdict.text());
         exitWith(EXIT_CODE_LOG_CREATE);
     }
     if (!emptyOutputFile(file)) {
@@ -174,12 +159,12 @@ void createCsvFile(const std::string &name, const std::string &logName)
         failStartUp(std::cout, "CSV file (-c) and logfile (--logfile) must not be the same file",
                     EXIT_CODE_BAD_OPTION);
     }
-    OutputFailure failure;
-    std::FILE *file = createOutputFile(name, failure);
+    OutputVerdict verdict;
+    std::FILE *file = createOutputFile(name, verdict);
     if (file == nullptr) {
         const std::string text = "cannot create csv file" + name;
         consoleLine(std::cerr, text);
-        queueLogLine(2, text + " - " + failure.text());
+        queueLogLine(2, text + " - " + verdict.text());
         exitWith(EXIT_CODE_CSV_FILE);
     }
     setCsvFile(file);

@@ -39,30 +39,7 @@ std::filesystem::path fileName(const std::string &name);
 // Thread-safe.
 std::string batchFileUtf8(const std::string &bytes);
 
-// The error code of openOutputFile when another run (or another program) holds the file.
-constexpr int kOutputFileHeld = -1;
-// The error code of openOutputFile when the file existed before and the run cannot tell
-// whether it is what one of its inputs reads.
-constexpr int kOutputFileUnknown = -2;
-
-// Opens the output file `name` (the log or the CSV file) for writing at its start, creating it
-// when it is missing and keeping what it holds: emptyOutputFile empties it. What was opened is
-// then judged, before anything is written or emptied, so that a name changed since any earlier
-// look cannot lead the output elsewhere: a device (Linux: a block device; Windows: a disk or
-// volume) or a file that one of `inputFiles` (the run's devices and batch file) reads, by any
-// name, is refused (EPERM); so is a file that existed before while what some input reads
-// cannot be learnt to its end (kOutputFileUnknown, that input's name in `unfollowedInput`). A
-// file the open created, the null device, the console and pipes are allowed. A regular file is
-// held for this run alone until it is closed or the process ends (Linux: an exclusive advisory
-// lock; Windows: a sharing mode that lets others only read), so that a second run given the
-// same file cannot write into it. A file that is the standard output or standard error stream
-// (Linux) is that stream, written in order with the rest of it and never emptied or closed.
-// Returns null with `error` set to the system's code (errno), EPERM, kOutputFileHeld or
-// kOutputFileUnknown. Thread-safe.
-std::FILE *openOutputFile(const std::string &name, const std::vector<std::string> &inputFiles, int &error,
-                          std::string &unfollowedInput);
-
-// Empties the regular file behind `file` (opened by openOutputFile), so that the next write
+// Empties the regular file behind `file` (opened by openOutputFile, output_guard.h), so that the next write
 // lands at its start; the null device, the console, pipes and the standard streams are left
 // alone. Returns false with errno set when the file cannot be emptied. Not thread-safe for
 // one `file`.

@@ -12,6 +12,7 @@
 
 #include "frontend/device_reader.h"
 #include "frontend/options.h"
+#include "frontend/output_guard.h"
 #include "frontend/sampleable.h"
 
 const int kExitStatusOffset = 3;
@@ -58,14 +59,41 @@ bool isStandardStream(std::FILE *file)
 
 }  // namespace
 
-std::FILE *openOutputFile(const std::string &name, const std::vector<std::string> &inputFiles, int &error,
-                          std::string &unfollowedInput)
+namespace {
+
+// What the object just opened for writing (its fstat `info`) is, for the guard.
+OpenedOutput openedOutputOf(const struct stat &info, bool createdNew)
+{
+    if (S_ISBLK(info.st_mode)) return {OutputKind::Device, {}, false};
+    if (!S_ISREG(info.st_mode)) return {OutputKind::Stream, {}, false};
+    return {OutputKind::File, {uint64_t(info.st_dev), uint64_t(info.st_ino)}, createdNew};
+}
+
+// Holds the regular file open as `fd` for this run alone (an exclusive advisory lock, which
+// lasts while any descriptor of this open does). Only a lock held elsewhere refuses the file:
+// on a file system that cannot lock (flock failing with another error) it is written unlocked.
+bool holdForThisRun(int fd)
+{
+    return ::flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK;
+}
+
+OutputVerdict refusedFor(OutputRefusal refusal, int error = 0)
+{
+    OutputVerdict verdict;
+    verdict.refusal = refusal;
+    verdict.error = error;
+    return verdict;
+}
+
+}  // namespace
+
+std::FILE *openOutputFile(const std::string &name, const std::vector<std::string> &inputs, OutputVerdict &verdict)
 {
     // A block device is refused before it is opened for writing: closing a disk opened so makes
     // the system probe it again. What the open reaches is judged again below.
     struct stat named;
     if (::stat(name.c_str(), &named) == 0 && S_ISBLK(named.st_mode)) {
-        error = EPERM;
+        verdict = refusedFor(OutputRefusal::Device);
         return nullptr;
     }
     // Created by this open, or there before: only what was there before can be an input. Not
@@ -78,28 +106,33 @@ std::FILE *openOutputFile(const std::string &name, const std::vector<std::string
     }
     struct stat info;
     if (!fd || ::fstat(fd.get(), &info) != 0) {
-        error = errno;
+        verdict = refusedFor(OutputRefusal::OpenFailed, errno);
         return nullptr;
     }
-    switch (outputRisk(info, createdNew, inputFiles, unfollowedInput)) {
-    case OutputRisk::Input: error = EPERM; return nullptr;
-    case OutputRisk::CannotTell: error = kOutputFileUnknown; return nullptr;
-    case OutputRisk::None: break;
-    }
-    if (std::FILE *stream = standardStreamOf(info)) return stream;
-    // Only a lock held elsewhere refuses the file: on a file system that cannot lock (flock
-    // failing with another error) the output is written unlocked.
-    if (S_ISREG(info.st_mode) && ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-        error = kOutputFileHeld;
+    verdict = judgeOutput(openedOutputOf(info, createdNew), inputs);
+    if (verdict.refused()) return nullptr;
+    // A standard stream's file is held through the stream's own open, which lasts the run.
+    std::FILE *stream = standardStreamOf(info);
+    const int held = stream != nullptr ? ::fileno(stream) : fd.get();
+    if (S_ISREG(info.st_mode) && !holdForThisRun(held)) {
+        verdict = refusedFor(OutputRefusal::Held);
         return nullptr;
     }
+    if (stream != nullptr) return stream;
     std::FILE *file = ::fdopen(fd.get(), "w");
     if (file == nullptr) {
-        error = errno;
+        verdict = refusedFor(OutputRefusal::OpenFailed, errno);
         return nullptr;
     }
     fd.release();
     return file;
+}
+
+OutputVerdict judgeStandardStream(int fd, const std::vector<std::string> &inputs)
+{
+    struct stat info;
+    if (::fstat(fd, &info) != 0) return OutputVerdict();
+    return judgeOutput(openedOutputOf(info, S_ISREG(info.st_mode) && info.st_size == 0), inputs);
 }
 
 bool emptyOutputFile(std::FILE *file)

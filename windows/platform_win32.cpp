@@ -21,6 +21,7 @@
 
 #include "frontend/log.h"
 #include "frontend/options.h"
+#include "frontend/output_guard.h"
 #include "frontend/run_state.h"
 #include "frontend/settings.h"
 #include "windows/device_access.h"
@@ -104,35 +105,29 @@ Target targetOf(const std::wstring &name, BY_HANDLE_FILE_INFORMATION &info)
     return target;
 }
 
-bool sameFile(const BY_HANDLE_FILE_INFORMATION &a, const BY_HANDLE_FILE_INFORMATION &b)
+FileId fileIdOf(const BY_HANDLE_FILE_INFORMATION &info)
 {
-    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
-           a.nFileIndexLow == b.nFileIndexLow;
+    return FileId{info.dwVolumeSerialNumber, (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
 }
 
-// The rule of openOutputFile for the file just opened as `handle`: refused (EPERM) when it is
-// a device or a file that an input is, kOutputFileUnknown when it existed before and an input
-// that exists cannot be asked what it is; 0 when it may be written.
-int outputRefusal(HANDLE handle, bool createdNew, const std::vector<std::string> &inputFiles,
-                  std::string &unfollowedInput)
+// What the output just opened as `handle` is, for the guard: the null device and the console
+// are characters, a pipe is a pipe (no storage); a file of a file system is judged by its
+// identity; a disk, a volume and anything of unknown type count as a device.
+OpenedOutput openedOutputOf(HANDLE handle, bool createdNew)
 {
-    // The null device and the console are characters, a pipe is a pipe: no storage.
-    if (GetFileType(handle) != FILE_TYPE_DISK) return 0;
-    BY_HANDLE_FILE_INFORMATION opened;
-    if (targetOfHandle(handle, opened) != Target::File) return EPERM;
-    if (createdNew) return 0;
-    int refusal = 0;
-    for (const std::string &input : inputFiles) {
-        if (input.empty()) continue;
-        BY_HANDLE_FILE_INFORMATION info;
-        const Target target = targetOf(widen(input), info);
-        if (target == Target::File && sameFile(info, opened)) return EPERM;
-        if (target == Target::Unknown && refusal == 0) {
-            refusal = kOutputFileUnknown;
-            unfollowedInput = input;
-        }
-    }
-    return refusal;
+    const DWORD type = GetFileType(handle);
+    if (type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE) return {OutputKind::Stream, {}, false};
+    BY_HANDLE_FILE_INFORMATION info;
+    if (type != FILE_TYPE_DISK || targetOfHandle(handle, info) != Target::File) return {OutputKind::Device, {}, false};
+    return {OutputKind::File, fileIdOf(info), createdNew};
+}
+
+OutputVerdict refusedFor(OutputRefusal refusal, int error = 0)
+{
+    OutputVerdict verdict;
+    verdict.refusal = refusal;
+    verdict.error = error;
+    return verdict;
 }
 
 // A batch entry with a wide text, as the disk-number resolution takes it, and its line.
@@ -186,13 +181,12 @@ std::string batchFileUtf8(const std::string &bytes)
     return textFileUtf8(bytes);
 }
 
-std::FILE *openOutputFile(const std::string &name, const std::vector<std::string> &inputFiles, int &error,
-                          std::string &unfollowedInput)
+std::FILE *openOutputFile(const std::string &name, const std::vector<std::string> &inputs, OutputVerdict &verdict)
 {
     const std::wstring wide = widen(name);
     // A disk or volume is not even opened for writing.
     if (startsWith(wide, L"\\\\.\\") && !isNullOrConsole(wide)) {
-        error = EPERM;
+        verdict = refusedFor(OutputRefusal::Device);
         return nullptr;
     }
     // A file denies writing to every other opener while the run holds it; the null device and
@@ -211,20 +205,43 @@ std::FILE *openOutputFile(const std::string &name, const std::vector<std::string
     if (fd < 0) {
         // The C runtime keeps the system's code beside errno, which reads EACCES for a sharing
         // violation as for a file that may not be written.
-        error = _doserrno == ERROR_SHARING_VIOLATION ? kOutputFileHeld : errno;
+        verdict = _doserrno == ERROR_SHARING_VIOLATION ? refusedFor(OutputRefusal::Held)
+                                                       : refusedFor(OutputRefusal::OpenFailed, errno);
         return nullptr;
     }
-    error = outputRefusal(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), createdNew, inputFiles, unfollowedInput);
-    if (error != 0) {
+    verdict = judgeOutput(openedOutputOf(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), createdNew), inputs);
+    if (verdict.refused()) {
         _close(fd);
         return nullptr;
     }
     std::FILE *file = _wfdopen(fd, L"w");
     if (file == nullptr) {
-        error = errno;
+        verdict = refusedFor(OutputRefusal::OpenFailed, errno);
         _close(fd);
     }
     return file;
+}
+
+InputReach inputReach(const std::string &input)
+{
+    InputReach reach;
+    if (input.empty()) return reach;
+    BY_HANDLE_FILE_INFORMATION info;
+    switch (targetOf(widen(input), info)) {
+    case Target::File: reach.files.push_back(fileIdOf(info)); break;
+    case Target::Unknown:
+        reach.followed = false;
+        reach.why = input + ": " + deviceErrorText(int(GetLastError()));
+        break;
+    case Target::Missing:
+    case Target::Device: break;
+    }
+    return reach;
+}
+
+OutputVerdict judgeStandardStream(int, const std::vector<std::string> &)
+{
+    return OutputVerdict();
 }
 
 bool emptyOutputFile(std::FILE *file)
@@ -275,7 +292,7 @@ bool sameRegularFile(const std::string &first, const std::string &second)
 {
     BY_HANDLE_FILE_INFORMATION a, b;
     return targetOf(widen(first), a) == Target::File && targetOf(widen(second), b) == Target::File &&
-           sameFile(a, b);
+           fileIdOf(a) == fileIdOf(b);
 }
 
 struct SamplerDevice::Reader {

@@ -19,6 +19,7 @@
 
 #include "frontend/device_reader.h"
 #include "frontend/log.h"
+#include "frontend/output_guard.h"
 #include "frontend/platform.h"
 #include "frontend/run_state.h"
 #include "frontend/sampler.h"
@@ -200,29 +201,30 @@ TEST_F(ImageFileTest, OutputFilesNeverLandOnADevice)
     const std::string sameImage = dir_ + "/./disk.img";
     const struct {
         std::string output;
-        int error;  // 0: opened
+        OutputRefusal refusal;
+        int error;  // OpenFailed: the system's code
     } cases[] = {
-        {dir_ + "/new.csv", 0},      // not there yet: created as usual
-        {other, 0},                  // an existing file that is not a device of the run
-        {sameImage, EPERM},          // the image under analysis, named differently
-        {"/dev/null", 0},            // a character device takes output harmlessly
-        {"", ENOENT},
+        {dir_ + "/new.csv", OutputRefusal::None, 0},  // not there yet: created as usual
+        {other, OutputRefusal::None, 0},              // an existing file that is not a device of the run
+        {sameImage, OutputRefusal::Input, 0},         // the image under analysis, named differently
+        {"/dev/null", OutputRefusal::None, 0},        // a character device takes output harmlessly
+        {"", OutputRefusal::OpenFailed, ENOENT},
     };
     for (const auto &c : cases) {
-        int error = 0;
-        std::string unfollowed;
-        std::FILE *file = openOutputFile(c.output, {"", dir_ + "/missing.img", image}, error, unfollowed);
-        EXPECT_EQ(file == nullptr ? error : 0, c.error) << c.output;
-        EXPECT_EQ(unfollowed, "") << c.output;
+        OutputVerdict verdict;
+        std::FILE *file = openOutputFile(c.output, {"", dir_ + "/missing.img", image}, verdict);
+        EXPECT_EQ(file == nullptr, c.refusal != OutputRefusal::None) << c.output;
+        EXPECT_EQ(verdict.refusal, c.refusal) << c.output;
+        EXPECT_EQ(verdict.error, c.error) << c.output;
         if (file != nullptr) closeOutputFile(file);
     }
     std::ifstream kept(image);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "data");
     struct stat info;
     if (stat("/dev/loop0", &info) == 0 && S_ISBLK(info.st_mode)) {
-        int error = 0;
-        std::string unfollowed;
-        EXPECT_EQ(openOutputFile("/dev/loop0", {}, error, unfollowed), nullptr);
+        OutputVerdict verdict;
+        EXPECT_EQ(openOutputFile("/dev/loop0", {}, verdict), nullptr);
+        EXPECT_EQ(verdict.refusal, OutputRefusal::Device);
     }
 }
 

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "frontend/log.h"
+#include "frontend/output_guard.h"
 #include "frontend/platform.h"
 #include "frontend/records.h"
 #include "frontend/run_state.h"
@@ -46,9 +47,8 @@ TEST(PlatformSeamTest, UnelevatedRunEndsWith433BeforeAnyDeviceIsSized)
     EXPECT_EXIT(
         {
             logQueue.setLimit(2);
-            int openError = 0;
-            std::string unfollowed;
-            useLogFile(openOutputFile(log.string(), {}, openError, unfollowed), log.string());
+            OutputVerdict verdict;
+            useLogFile(openOutputFile(log.string(), {}, verdict), log.string());
             totalCalculations = new Calculations(0, 0, 0);
             totalCalculations->logLevel = 2;
             platformBeforeSizing();
@@ -203,27 +203,26 @@ TEST(PlatformSeamTest, OutputFileIsHeldForWritingUntilClosed)
 {
     const std::filesystem::path path = std::filesystem::temp_directory_path() / "vantrel_seam_held.csv";
     std::ofstream(path, std::ios::binary) << "earlier run\n";
-    int error = 0;
-    std::string unfollowed;
-    std::FILE *held = openOutputFile(path.string(), {}, error, unfollowed);
-    ASSERT_NE(held, nullptr) << error;
+    OutputVerdict verdict;
+    std::FILE *held = openOutputFile(path.string(), {}, verdict);
+    ASSERT_NE(held, nullptr) << verdict.text();
     EXPECT_EQ(fileText(path), "earlier run\n");  // readable, and not emptied by the opening
 
-    EXPECT_EQ(openOutputFile(path.string(), {}, error, unfollowed), nullptr);
-    EXPECT_EQ(error, kOutputFileHeld);
+    EXPECT_EQ(openOutputFile(path.string(), {}, verdict), nullptr);
+    EXPECT_EQ(verdict.refusal, OutputRefusal::Held);
 
     ASSERT_TRUE(emptyOutputFile(held));
     std::fputs("new\n", held);
     std::fflush(held);
     EXPECT_EQ(fileText(path), "new\r\n");
     std::fclose(held);
-    std::FILE *again = openOutputFile(path.string(), {}, error, unfollowed);
+    std::FILE *again = openOutputFile(path.string(), {}, verdict);
     EXPECT_NE(again, nullptr);
     if (again != nullptr) std::fclose(again);
     std::filesystem::remove(path);
 
-    std::FILE *first = openOutputFile("NUL", {}, error, unfollowed);
-    std::FILE *second = openOutputFile("NUL", {}, error, unfollowed);
+    std::FILE *first = openOutputFile("NUL", {}, verdict);
+    std::FILE *second = openOutputFile("NUL", {}, verdict);
     EXPECT_NE(first, nullptr);
     EXPECT_NE(second, nullptr);
     for (std::FILE *file : {first, second}) {
@@ -249,20 +248,19 @@ TEST(PlatformSeamTest, OutputFilesThatAreInputsAreRefusedAfterTheirOpen)
     const std::vector<std::string> inputs = {"", (folder / "missing.img").string(), input.string()};
     const struct {
         std::string output;
-        int error;  // 0: opened
+        OutputRefusal refusal;
     } cases[] = {
-        {input.string(), EPERM},
-        {(folder / "." / "VANTREL_SEAM_INPUT.IMG").string(), EPERM},
-        {"\\\\.\\PhysicalDrive0", EPERM},
-        {other.string(), 0},
-        {fresh.string(), 0},
+        {input.string(), OutputRefusal::Input},
+        {(folder / "." / "VANTREL_SEAM_INPUT.IMG").string(), OutputRefusal::Input},
+        {"\\\\.\\PhysicalDrive0", OutputRefusal::Device},
+        {other.string(), OutputRefusal::None},
+        {fresh.string(), OutputRefusal::None},
     };
     for (const auto &c : cases) {
-        int error = 0;
-        std::string unfollowed;
-        std::FILE *file = openOutputFile(c.output, inputs, error, unfollowed);
-        EXPECT_EQ(file == nullptr ? error : 0, c.error) << c.output;
-        EXPECT_EQ(unfollowed, "") << c.output;
+        OutputVerdict verdict;
+        std::FILE *file = openOutputFile(c.output, inputs, verdict);
+        EXPECT_EQ(file == nullptr, c.refusal != OutputRefusal::None) << c.output;
+        EXPECT_EQ(verdict.refusal, c.refusal) << c.output;
         if (file != nullptr) closeOutputFile(file);
     }
     EXPECT_EQ(fileText(input), "image");
