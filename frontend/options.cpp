@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 
 #include "engine/vantrel_engine.h"
@@ -133,6 +134,58 @@ std::FILE *createOutputFile(const std::string &name, OutputVerdict &verdict)
     return openOutputFile(name, runInputFiles, verdict);
 }
 
+// Whether the output names `first` and `second` reach one file: one regular file by any names,
+// or, while neither exists, one path once links and dots are resolved (the file the first
+// open would create). The null device and other shared objects never count.
+bool sameOutputFile(const std::string &first, const std::string &second)
+{
+    if (sameRegularFile(first, second)) return true;
+    std::error_code error;
+    if (std::filesystem::exists(fileName(first), error) || std::filesystem::exists(fileName(second), error)) {
+        return false;
+    }
+    // From the absolute path: a relative one of which no part exists would only be tidied.
+    const auto resolved = [](const std::string &name, std::error_code &failure) {
+        const std::filesystem::path absolute = std::filesystem::absolute(fileName(name), failure);
+        return failure ? absolute : std::filesystem::weakly_canonical(absolute, failure);
+    };
+    std::error_code firstError, secondError;
+    const std::filesystem::path a = resolved(first, firstError);
+    const std::filesystem::path b = resolved(second, secondError);
+    return !firstError && !secondError && a == b;
+}
+
+// Ends the run with code 1 when the CSV file `csvName` and the log file `logName` are one file
+// (sameOutputFile); nothing happens when either is not given.
+void refuseCsvOnLog(const std::string &csvName, const std::string &logName)
+{
+    if (csvName.empty() || logName.empty() || !sameOutputFile(csvName, logName)) return;
+    failStartUp(std::cout, "CSV file (-c) and logfile (--logfile) must not be the same file", EXIT_CODE_BAD_OPTION);
+}
+
+// Ends the run with code 15 when standard output or standard error is a device or a file the
+// run reads (judgeStandardStream): the shell opened it, but the run never writes into what it
+// reads. Each refusal is said on the other stream, unless that one is refused too.
+void refuseStandardStreamsOnInputs()
+{
+    const struct {
+        int fd;
+        const char *name;
+    } streams[] = {{1, "standard output"}, {2, "standard error"}};
+    OutputVerdict verdicts[2];
+    for (int i = 0; i < 2; ++i) verdicts[i] = judgeStandardStream(streams[i].fd, runInputFiles);
+    if (!verdicts[0].refused() && !verdicts[1].refused()) return;
+    for (int i = 0; i < 2; ++i) {
+        const OutputVerdict &verdict = verdicts[i];
+        if (!verdict.refused() || verdicts[1 - i].refused()) continue;
+        const std::string reason = verdict.refusal == OutputRefusal::CannotTell
+                                       ? verdict.text()
+                                       : "It is a device or a file that the run reads";
+        consoleLine(i == 0 ? std::cerr : std::cout, std::string("Cannot write ") + streams[i].name + " - " + reason);
+    }
+    exitWith(EXIT_CODE_REPORT_OUTPUT);
+}
+
 // Takes the log file `name` for this run and empties it, before any line is queued for it.
 void openRunLog(const std::string &name)
 {
@@ -155,16 +208,16 @@ void openRunLog(const std::string &name)
 // other name of it (a link, another spelling) reaches the same file.
 void createCsvFile(const std::string &name, const std::string &logName)
 {
-    if (!logName.empty() && sameRegularFile(name, logName)) {
-        failStartUp(std::cout, "CSV file (-c) and logfile (--logfile) must not be the same file",
-                    EXIT_CODE_BAD_OPTION);
-    }
+    // Again now that the log exists: a CSV name that reaches the file the log has just created.
+    refuseCsvOnLog(name, logName);
     OutputVerdict verdict;
     std::FILE *file = createOutputFile(name, verdict);
     if (file == nullptr) {
         const std::string text = "cannot create csv file" + name;
+        const std::string reason = text + " - " + verdict.text();
         consoleLine(std::cerr, text);
-        queueLogLine(2, text + " - " + verdict.text());
+        consoleLine(std::cerr, reason);
+        queueLogLine(2, reason);
         exitWith(EXIT_CODE_CSV_FILE);
     }
     setCsvFile(file);
@@ -328,15 +381,20 @@ bool startUp(int argc, char **argv)
     }
     if (!pendingStartError.empty()) settings.adjustTable.clear();
 
+    // The files the run reads, known before anything is created or written: the log, the CSV
+    // file and the standard streams must never write into one of them (a slip of --logfile or
+    // -c for -d, a name from the batch file, a shell's `>> image`).
+    runInputFiles = inputFilesOfRun();
+    refuseStandardStreamsOnInputs();
+
     const bool badLogLevel = settings.loglevel < 0 || settings.loglevel > 6;
     const char *const logLevelText = "Loglevel may be only from 0 to 6 ";
     if (badLogLevel) consoleLine(std::cout, logLevelText);
 
-    // The files the run reads, known before anything is created: the log or CSV file must
-    // never empty one of them (a slip of --logfile or -c for -d, or a name from the batch file).
-    runInputFiles = inputFilesOfRun();
-
     const std::string &logName = settings.logfile;
+    // Before the log file is opened, emptied or written: the CSV file named by -c may be an
+    // earlier report that the log would replace.
+    refuseCsvOnLog(settings.csvFileName, logName);
     if (!logName.empty()) {
         openRunLog(logName);
         logQueue.setLimit(settings.loglevel);

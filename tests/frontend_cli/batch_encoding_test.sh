@@ -53,7 +53,7 @@ test_byte_order_mark_first_device_guarded() {
   expect_line err "Cannot create logfile first.img - Operation not permitted"
   run -s VRT --config list.txt -p 1 -t 20 -c first.img --logfile run.log
   expect_status 10 "CSV over the first device"
-  [[ "$(cat err)" == *"cannot create csv filefirst.img" ]] || fail "CSV over the first device: stderr $(cat err)"
+  [[ "$(cat err)" == *"cannot create csv filefirst.img - Operation not permitted" ]] || fail "CSV over the first device: stderr $(cat err)"
 }
 
 run_named_test "$@"

@@ -60,9 +60,9 @@ test_outputs_over_a_loop_the_user_cannot_open() {
   # The root-owned loop device cannot be opened by the image's owner; sysfs names its file.
   local cases=(
     "-d $loop --logfile u.img|12|Cannot create logfile u.img - Operation not permitted"
-    "-d $loop -c u.img --logfile ''|10|cannot create csv fileu.img"
+    "-d $loop -c u.img --logfile ''|10|cannot create csv fileu.img - Operation not permitted"
     "--config b.txt --logfile u.img|12|Cannot create logfile u.img - Operation not permitted"
-    "--config b.txt -c u.img --logfile run.log|10|cannot create csv fileu.img"
+    "--config b.txt -c u.img --logfile run.log|10|cannot create csv fileu.img - Operation not permitted"
   )
   local entry options code message
   for entry in "${cases[@]}"; do
@@ -104,9 +104,9 @@ test_outputs_without_sysfs() {
   # setup | options | status | stderr's last line
   local cases=(
     "$no_sys|-d $loop --logfile s.img|12|Cannot create logfile s.img - Operation not permitted"
-    "$no_sys|-d $over -c s.img --logfile|10|cannot create csv files.img"
+    "$no_sys|-d $over -c s.img --logfile|10|cannot create csv files.img - Operation not permitted"
     "$top_only|-d $over --logfile s.img|12|Cannot create logfile s.img - $unknown"
-    "$top_only|-d $over -c s.img --logfile|10|cannot create csv files.img"
+    "$top_only|-d $over -c s.img --logfile|10|cannot create csv files.img - $unknown"
   )
   local entry setup options code message
   for entry in "${cases[@]}"; do
@@ -134,7 +134,7 @@ test_outputs_below_ten_stacked_loops() {
   done
   kept_digest=$(md5sum < s.img)
   run -s VRT -p 1 -t 20 -d "$below" -c s.img --logfile ''
-  expect_refused 10 "cannot create csv files.img" s.img
+  expect_refused 10 "cannot create csv files.img - The run cannot tell whether this file is what $below reads ($below: its devices cannot be followed)" s.img
   run -s VRT -p 1 -t 20 -d "$below" --logfile s.img
   expect_refused 12 "Cannot create logfile s.img - The run cannot tell whether this file is what $below reads ($below: its devices cannot be followed)" s.img
 }
@@ -155,7 +155,7 @@ test_output_name_swapped_to_a_device_at_its_open() {
       faulty VANTREL_FAULT_SWAP_AT_OPEN=out.file VANTREL_FAULT_SWAP_TO="$device" -- \
         -s VRT -d data.img -p 1 -t 20 --logfile out.file
     else
-      code=10 message="cannot create csv fileout.file"
+      code=10 message="cannot create csv fileout.file - Operation not permitted"
       faulty VANTREL_FAULT_SWAP_AT_OPEN=out.file VANTREL_FAULT_SWAP_TO="$device" -- \
         -s VRT -d data.img -p 1 -t 20 -c out.file --logfile ''
     fi

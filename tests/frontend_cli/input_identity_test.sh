@@ -56,7 +56,7 @@ test_outputs_never_over_number_entries() {
   echo '[0]' > b.txt
   check_refusals \
     "--config b.txt --logfile 0|12|Cannot create logfile 0 - Operation not permitted" \
-    "--config b.txt --logfile run.log -c 0|10|cannot create csv file0"
+    "--config b.txt --logfile run.log -c 0|10|cannot create csv file0 - Operation not permitted"
   [[ $(stat -c %s 0) == $((16 << 20)) ]] || fail "./0 is now $(stat -c %s 0) bytes"
 }
 
@@ -70,7 +70,7 @@ test_outputs_never_over_loop_backing_files() {
   echo "$loop" > b.txt
   check_refusals \
     "-d $loop --logfile v.img|12|Cannot create logfile v.img - Operation not permitted" \
-    "-d $loop --logfile run.log -c v.img|10|cannot create csv filev.img" \
+    "-d $loop --logfile run.log -c v.img|10|cannot create csv filev.img - Operation not permitted" \
     "--config b.txt --logfile v.img|12|Cannot create logfile v.img - Operation not permitted"
   [[ $(stat -c %s v.img) == $((16 << 20)) ]] || fail "v.img is now $(stat -c %s v.img) bytes"
 
@@ -165,7 +165,7 @@ test_outputs_never_over_loop_backing_files_by_identity() {
     # shellcheck disable=SC2086
     run -s VRT -p 1 -t 20 $options --logfile run.log -c "$target"
     expect_status 10 "$options -c $target"
-    [[ "$(cat err)" == *"cannot create csv file$target" ]] || fail "$options -c $target: stderr $(cat err)"
+    [[ "$(cat err)" == *"cannot create csv file$target - Operation not permitted" ]] || fail "$options -c $target: stderr $(cat err)"
     [[ $(stat -c %s "$target") == $((16 << 20)) ]] || fail "$target is now $(stat -c %s "$target") bytes"
   done
 }

@@ -39,8 +39,8 @@ test_csv_and_log_on_one_file() {
     IFS='|' read -r csv log links <<< "$entry"
     rm -f ./*.out vantrel.log
     case "$links" in
-      "hard link") : > first.out && ln first.out second.out ;;
-      "symbolic link") ln -s first.out link.out ;;
+      "hard link") echo "earlier report" > first.out && ln first.out second.out ;;
+      "symbolic link") echo "earlier report" > first.out && ln -s first.out link.out ;;
     esac
     args=(-s VRT -d dev.img -p 1 -t 20 -Q 5 -c "$csv")
     [[ $log == none ]] && log=vantrel.log || args+=(--logfile "$log")
@@ -48,8 +48,12 @@ test_csv_and_log_on_one_file() {
     expect_status 4 "-c $csv --logfile $log"
     expect_text out "$SAME_FILE"$'\n'
     expect_match err 'Analysis started at' 0
-    # The file holds the log alone: no CSV line ran into it.
-    expect_lines "$log" "$(re "$(start_line "${args[@]}")")" "$(re "$SAME_FILE")" "Execution terminated"
+    # Refused before the log was opened: an earlier report stays whole, and no file was made.
+    if [[ -n $links ]]; then
+      expect_text first.out "earlier report"$'\n'
+    else
+      [[ ! -e "$log" ]] || fail "-c $csv --logfile $log: the log was created: $(head -c 300 "$log")"
+    fi
   done
 
   # Outputs on a file that is no regular file only share it: the null device takes both.
@@ -116,8 +120,8 @@ test_csv_not_creatable_at_start() {
     run "${args[@]}"
     expect_status 10 "-c $csv"
     message="cannot create csv file$csv"
-    # The message on a line of its own, and nothing sampled or reported before it.
-    expect_text err "$message"$'\n'
+    # The message on a line of its own, then the reason, and nothing sampled or reported before.
+    expect_text err "$message"$'\n'"$message - $reason"$'\n'
     expect_text out ""
     expect_lines vantrel.log "$(re "$(start_line "${args[@]}")")" "$(re "$message - $reason")" \
       "Execution terminated"
@@ -147,12 +151,14 @@ test_outputs_held_elsewhere() {
     run "${args[@]}"
     exec 9>&-
     expect_status "$code" "$held held"
+    # A CSV file's refusal is followed by its reason.
+    [[ $code == 10 ]] && message+=$'\n'"$message - $HELD"
     expect_text err "$message"$'\n'
     expect_text out ""
     expect_text "$held" "earlier $held"$'\n'
     expect_text out.csv "earlier out.csv"$'\n'
     if [[ $held == out.csv ]]; then
-      expect_lines run.log "$(re "$(start_line "${args[@]}")")" "$(re "$message - $HELD")" \
+      expect_lines run.log "$(re "$(start_line "${args[@]}")")" "$(re "cannot create csv fileout.csv - $HELD")" \
         "Execution terminated"
     else
       expect_text vantrel.log "earlier vantrel.log"$'\n'
@@ -168,6 +174,48 @@ test_outputs_held_elsewhere() {
   read -r -t 1200 -u 8 line
   [[ $line == "$CSV_HEADER" ]] || fail "the pipe got '$line', not the CSV header"
   exec 8<&- 9>&-
+}
+
+# A log or CSV file written through standard output is held like any other output file: while
+# a first run writes through its standard output into a file, a second run given that file is
+# refused, and so is a second run whose standard output leads into a file the first one holds.
+test_outputs_through_standard_output_are_held() {
+  make_image dev.img 16
+  put dev.img 0 64 text
+  local args=(-s VRT -d dev.img -p 1 -t 20 -Q 5)
+  # first run's outputs (standard output into res.txt) | second run's options | status | message
+  local cases=(
+    "-c /dev/stdout --logfile ''|--logfile res.txt|12|Cannot create logfile res.txt - $HELD"
+    "--logfile /dev/stdout|-c res.txt --logfile ''|10|cannot create csv fileres.txt - $HELD"
+  )
+  local entry first second code message
+  for entry in "${cases[@]}"; do
+    IFS='|' read -r first second code message <<< "$entry"
+    eval "first=($first)"
+    eval "second=($second)"
+    start_stalled dev.img res.txt "${args[@]}" "${first[@]}"
+    wait_for_line stalled.err '^Analysis started at: ' || return
+    run "${args[@]}" "${second[@]}"
+    expect_status "$code" "${second[*]} while res.txt is the first run's standard output"
+    expect_line err "$message"
+    finish_stalled
+    expect_status 0 "first run, ${first[*]}"
+    expect_match res.txt '^ Sample# ' 1
+  done
+
+  # The other way round: the first run holds run.log, the second would write its log there
+  # through its standard output.
+  start_stalled dev.img first.out "${args[@]}" --logfile run.log
+  wait_for_line run.log '^Analysis started at: ' || return
+  "$VANTREL" "${args[@]}" --logfile /dev/stdout >> run.log 2> err
+  status=$?
+  expect_status 12 "--logfile /dev/stdout >> run.log while another run holds run.log"
+  expect_line err "Cannot create logfile /dev/stdout - $HELD"
+  finish_stalled
+  expect_status 0 "the run that holds run.log"
+  expect_lines run.log "$(re "$(start_line "${args[@]}" --logfile run.log)")" "Analysis started at: $TS" \
+    "$TS Number of non-zeroblocks: 20 .*" "$TS Device size \\(bytes\\) 16777216" \
+    "$TS End of run " "Finished vantrel"
 }
 
 # Two runs at once in one folder: while the first is held on its device, a second run is
@@ -187,7 +235,7 @@ test_second_run_on_the_same_outputs() {
   local third=(-s VRT -d dev.img -p 1 -t 20 -Q 5 -c out.csv --logfile third.log)
   run "${third[@]}"
   expect_status 10 "third run on the CSV file"
-  expect_text err "cannot create csv fileout.csv"$'\n'
+  expect_text err "cannot create csv fileout.csv"$'\n'"cannot create csv fileout.csv - $HELD"$'\n'
   expect_lines third.log "$(re "$(start_line "${third[@]}")")" \
     "$(re "cannot create csv fileout.csv - $HELD")" "Execution terminated"
 
