@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <iostream>
 
 #include "engine/vantrel_engine.h"
@@ -134,32 +133,11 @@ std::FILE *createOutputFile(const std::string &name, OutputVerdict &verdict)
     return openOutputFile(name, runInputFiles, verdict);
 }
 
-// Whether the output names `first` and `second` reach one file: one regular file by any names,
-// or, while neither exists, one path once links and dots are resolved (the file the first
-// open would create). The null device and other shared objects never count.
-bool sameOutputFile(const std::string &first, const std::string &second)
-{
-    if (sameRegularFile(first, second)) return true;
-    std::error_code error;
-    if (std::filesystem::exists(fileName(first), error) || std::filesystem::exists(fileName(second), error)) {
-        return false;
-    }
-    // From the absolute path: a relative one of which no part exists would only be tidied.
-    const auto resolved = [](const std::string &name, std::error_code &failure) {
-        const std::filesystem::path absolute = std::filesystem::absolute(fileName(name), failure);
-        return failure ? absolute : std::filesystem::weakly_canonical(absolute, failure);
-    };
-    std::error_code firstError, secondError;
-    const std::filesystem::path a = resolved(first, firstError);
-    const std::filesystem::path b = resolved(second, secondError);
-    return !firstError && !secondError && a == b;
-}
-
-// Ends the run with code 1 when the CSV file `csvName` and the log file `logName` are one file
-// (sameOutputFile); nothing happens when either is not given.
+// Ends the run with code 1 when the CSV file `csvName` and the log file `logName` are one
+// regular file, by any names; nothing happens when either is not given or does not exist yet.
 void refuseCsvOnLog(const std::string &csvName, const std::string &logName)
 {
-    if (csvName.empty() || logName.empty() || !sameOutputFile(csvName, logName)) return;
+    if (csvName.empty() || logName.empty() || !sameRegularFile(csvName, logName)) return;
     failStartUp(std::cout, "CSV file (-c) and logfile (--logfile) must not be the same file", EXIT_CODE_BAD_OPTION);
 }
 

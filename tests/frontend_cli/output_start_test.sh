@@ -48,11 +48,12 @@ test_csv_and_log_on_one_file() {
     expect_status 4 "-c $csv --logfile $log"
     expect_text out "$SAME_FILE"$'\n'
     expect_match err 'Analysis started at' 0
-    # Refused before the log was opened: an earlier report stays whole, and no file was made.
     if [[ -n $links ]]; then
+      # An earlier report is refused before the log is opened: it stays whole.
       expect_text first.out "earlier report"$'\n'
     else
-      [[ ! -e "$log" ]] || fail "-c $csv --logfile $log: the log was created: $(head -c 300 "$log")"
+      # A name that did not exist is refused once the log has made it: it holds the log alone.
+      expect_lines "$log" "$(re "$(start_line "${args[@]}")")" "$(re "$SAME_FILE")" "Execution terminated"
     fi
   done
 

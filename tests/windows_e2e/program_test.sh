@@ -374,7 +374,12 @@ test_outputs_held_by_another_run() {
     for file in run.log run.csv; do printf 'earlier %s\n' "$file" > "$file"; done
     HOLD=$held winrun -s VRT -d "$win" -p 1 -t 20 -Q 5 -c "$csv" --logfile "$log"
     expect_status "$code" "$held held"
-    expect_text err "$message"$'\n'
+    # A CSV file's refusal is followed by its reason.
+    if [[ $code == 410 ]]; then
+      expect_text err "$message"$'\n'"$message - $HELD"$'\n'
+    else
+      expect_text err "$message"$'\n'
+    fi
     expect_text out ""
     expect_text "$held" "earlier $held"$'\n'
     expect_text run.csv "earlier run.csv"$'\n'
