@@ -99,7 +99,7 @@ test_outputs_without_sysfs() {
   numbers=$(stat -c '%t %T' "$over")
   local top_only="$no_sys && mount -t tmpfs none /dev && mknod -m 666 /dev/null c 1 3"
   top_only+=" && mknod $over b $((16#${numbers% *})) $((16#${numbers#* }))"
-  local unknown="The run cannot tell whether this file is what $over reads ($over: its devices cannot be followed)"
+  local unknown="The run cannot tell whether this file is what $over reads (no node in /dev for device $(stat -c '%Hr:%Lr' "$loop"))"
 
   # setup | options | status | stderr's last line
   local cases=(
@@ -136,7 +136,7 @@ test_outputs_below_ten_stacked_loops() {
   run -s VRT -p 1 -t 20 -d "$below" -c s.img --logfile ''
   expect_refused 10 "cannot create csv files.img" s.img
   run -s VRT -p 1 -t 20 -d "$below" --logfile s.img
-  expect_refused 12 "Cannot create logfile s.img - The run cannot tell whether this file is what $below reads ($below: its devices cannot be followed)" s.img
+  expect_refused 12 "Cannot create logfile s.img - The run cannot tell whether this file is what $below reads (a stack more than nine devices deep)" s.img
 }
 
 test_output_name_swapped_to_a_device_at_its_open() {
