@@ -48,10 +48,11 @@ bool isThere(const fs::path &path)
     return fs::exists(path, error);
 }
 
-// A partition's data belongs to its whole device: the folder above it.
+// A partition's data belongs to its whole device: the folder above it. Empty for an empty
+// `folder` (no sysfs).
 fs::path wholeDeviceFolder(const fs::path &folder)
 {
-    return isThere(folder / "partition") ? folder.parent_path() : folder;
+    return !folder.empty() && isThere(folder / "partition") ? folder.parent_path() : folder;
 }
 
 // Loop devices carry the loop driver's major number; their partitions may carry the
@@ -187,7 +188,7 @@ public:
 
     // Adds the regular file `file` and, when its file system lives on a loop device or a
     // partition of one, what that device reads, as the device `depth` levels down the walk.
-    // Other devices' file systems are not followed: nothing below an ordinary disk is a file.
+    // Other devices' file systems are not followed: an ordinary disk reads no file.
     void followFile(const FileKey &file, int depth);
 
     // Adds what the block device numbered `device`, `depth` levels down the walk, reads. It is
@@ -214,8 +215,7 @@ void StackWalk::followFile(const FileKey &file, int depth)
     // A file already found has been followed.
     if (std::find(reach.files.begin(), reach.files.end(), file) != reach.files.end()) return;
     reach.files.push_back(file);
-    const fs::path folder = sysfsFolder(file.device);
-    if (isLoopDevice(file.device, folder.empty() ? folder : wholeDeviceFolder(folder))) {
+    if (isLoopDevice(file.device, wholeDeviceFolder(sysfsFolder(file.device)))) {
         followNumbered(file.device, depth);
     }
 }
@@ -231,7 +231,7 @@ void StackWalk::followDevice(int descriptor, dev_t device, const std::string &na
     const fs::path folder = sysfsFolder(device);
     // A number that sysfs does not know has no device behind it (a node of a removed disk).
     if (folder.empty() && sysfsMounted()) return;
-    const fs::path whole = folder.empty() ? folder : wholeDeviceFolder(folder);
+    const fs::path whole = wholeDeviceFolder(folder);
     if (!isLoopDevice(device, whole)) {
         followSlaves(whole, name, depth);
         return;
@@ -326,7 +326,8 @@ StackReach filesBehindFile(const FileKey &file)
 StackReach filesBehindBlockDevice(int descriptor, dev_t device, const std::string &name, int openError)
 {
     StackWalk walk;
-    walk.followDevice(descriptor, device, name, descriptor >= 0 ? std::string() : name + ": " + std::strerror(openError), 0);
+    const std::string unopened = descriptor >= 0 ? std::string() : name + ": " + std::strerror(openError);
+    walk.followDevice(descriptor, device, name, unopened, 0);
     return walk.reach;
 }
 
