@@ -20,6 +20,16 @@ FileId fileIdOf(dev_t device, ino_t inode)
     return FileId{uint64_t(device), uint64_t(inode)};
 }
 
+// What a walk down the block stack found, in the guard's terms.
+InputReach inputReachOf(const StackReach &found)
+{
+    InputReach reach;
+    for (const FileKey &file : found.files) reach.files.push_back(fileIdOf(file.device, file.inode));
+    reach.followed = found.followed;
+    reach.why = found.why;
+    return reach;
+}
+
 } // namespace
 
 DeviceReader::~DeviceReader()
@@ -89,19 +99,6 @@ int64_t deviceSize(const std::string &devicePath)
     return -1;
 }
 
-namespace {
-
-InputReach inputReachOf(const StackReach &found)
-{
-    InputReach reach;
-    for (const FileKey &file : found.files) reach.files.push_back(fileIdOf(file.device, file.inode));
-    reach.followed = found.followed;
-    reach.why = found.why;
-    return reach;
-}
-
-}  // namespace
-
 InputReach inputReach(const std::string &input)
 {
     struct stat info;
@@ -123,6 +120,7 @@ InputReach inputReach(const std::string &input)
     const int openError = device ? 0 : errno;
     // A node with no device behind it (one of a removed disk) reads nothing.
     if (openError == ENXIO || openError == ENODEV) return InputReach();
+    // A name that reached a file at the open (swapped since the stat) reads that file.
     if (S_ISREG(info.st_mode)) {
         return device ? inputReachOf(filesBehindFile({info.st_dev, info.st_ino})) : InputReach();
     }
