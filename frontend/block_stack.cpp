@@ -126,13 +126,17 @@ struct OpenedDevice {
 };
 
 // Opens `node` into `opened` when it is the block device numbered `device`, and says whether
-// it did. A node that is that device but does not open names it, with why.
+// it did. A node that is missing, or is that device but does not open, names it, with why.
 bool openNode(const fs::path &node, dev_t device, OpenedDevice &opened)
 {
+    if (node.empty()) return false;
     struct stat info;
-    if (node.empty() || ::stat(node.c_str(), &info) != 0 || !S_ISBLK(info.st_mode) || info.st_rdev != device) {
+    if (::stat(node.c_str(), &info) != 0) {
+        opened.name = node;
+        opened.unopened = node.string() + ": " + std::strerror(errno);
         return false;
     }
+    if (!S_ISBLK(info.st_mode) || info.st_rdev != device) return false;
     opened.name = node;
     Descriptor descriptor(openSampleable(node, info));
     // A node that became another object at its open is refused like one that never opened.

@@ -137,11 +137,13 @@ test_outputs_without_sysfs() {
   require_loop over "$loop"
   kept_digest=$(md5sum < s.img)
   local no_sys='mount -t tmpfs none /sys'
-  # A /dev that holds the top loop device alone: the one below it has no node to ask.
+  # A /dev that holds the top loop device alone: the one below it has no node to ask; sysfs,
+  # where it is mounted, still names its backing file.
   local numbers
   numbers=$(stat -c '%t %T' "$over")
-  local top_only="$no_sys && mount -t tmpfs none /dev && mknod -m 666 /dev/null c 1 3"
-  top_only+=" && mknod $over b $((16#${numbers% *})) $((16#${numbers#* }))"
+  local only_top="mount -t tmpfs none /dev && mknod -m 666 /dev/null c 1 3"
+  only_top+=" && mknod $over b $((16#${numbers% *})) $((16#${numbers#* }))"
+  local top_only="$no_sys && $only_top"
   local unknown="The run cannot tell whether this file is what $over reads (no node in /dev for device $(stat -c '%Hr:%Lr' "$loop"))"
 
   # setup | options | status | stderr's last line
@@ -150,6 +152,7 @@ test_outputs_without_sysfs() {
     "$no_sys|-d $over -c s.img --logfile|10|cannot create csv files.img"
     "$top_only|-d $over --logfile s.img|12|Cannot create logfile s.img - $unknown"
     "$top_only|-d $over -c s.img --logfile|10|cannot create csv files.img"
+    "$only_top|-d $over --logfile s.img|12|Cannot create logfile s.img - Operation not permitted"
   )
   local entry setup options code message
   for entry in "${cases[@]}"; do
