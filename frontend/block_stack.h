@@ -44,9 +44,10 @@ StackReach filesBehindFile(const FileKey &file);
 // names, or else the one found by its number); a device-mapper volume is followed to the
 // devices it is built on (sysfs). A device that sysfs, where it is mounted, does not know
 // reads nothing. Each backing is given by device and inode, never by its name, so a renamed,
-// deleted or oddly named file is found all the same. Not followed to the end: a device that
-// can be neither asked nor looked up in sysfs, a lower device without a node in /dev, no sysfs
-// below a device other than a loop device, a stack deeper than kMaxStackDepth. Thread-safe.
+// deleted or oddly named file is found all the same. Not followed to the end (`why` names the
+// step): a loop device that can be neither asked nor looked up in sysfs (a lower one without a
+// node in /dev, say) or whose backing sysfs names by a removed name, no sysfs below a device
+// other than a loop device, a stack deeper than kMaxStackDepth. Thread-safe.
 StackReach filesBehindBlockDevice(int descriptor, dev_t device, const std::string &name, int openError);
 
 // What a block device shows whole: a loop device at offset 0 over a file shows the file from
@@ -63,7 +64,8 @@ struct WholeBacking {
 
 // What the block device open as `descriptor` (number `device`) shows whole (see
 // WholeBacking): for a plain disk, a partition, a device-mapper volume, a loop device over a
-// part of its backing, or one whose size cannot be read, that device itself. Thread-safe.
+// part of its backing, or one whose size cannot be read, that device itself. At most
+// kMaxStackDepth devices of a chain are asked. Thread-safe.
 WholeBacking wholeBackingOf(int descriptor, dev_t device);
 
 #endif
