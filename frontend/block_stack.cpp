@@ -1,7 +1,11 @@
-// Linux block devices built on files: loop devices asked through LOOP_GET_STATUS64, and the
-// devices stacked on them followed through sysfs.
+// Linux block devices built on files: loop devices asked through LOOP_GET_STATUS64, the
+// devices stacked on them followed through sysfs, and the loop devices that hold the file
+// systems of the files found.
 #include "frontend/block_stack.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -18,9 +22,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// Stacks are a few devices deep; the limit only guards against a stack that loops.
-constexpr int kMaxStackDepth = 8;
 
 // The sysfs folder of the block device `device`, or an empty path.
 fs::path sysfsFolder(dev_t device)
@@ -47,10 +48,11 @@ bool isThere(const fs::path &path)
     return fs::exists(path, error);
 }
 
-// A partition's data belongs to its whole device: the folder above it.
+// A partition's data belongs to its whole device: the folder above it. Empty for an empty
+// `folder` (no sysfs).
 fs::path wholeDeviceFolder(const fs::path &folder)
 {
-    return isThere(folder / "partition") ? folder.parent_path() : folder;
+    return !folder.empty() && isThere(folder / "partition") ? folder.parent_path() : folder;
 }
 
 // Loop devices carry the loop driver's major number; their partitions may carry the
@@ -82,16 +84,10 @@ std::optional<dev_t> numberOf(const fs::path &folder)
     return makedev(majorNumber, minorNumber);
 }
 
-// Opens `node` when it is the block device numbered `device`; none otherwise.
-Descriptor openIfNumbered(const fs::path &node, dev_t device)
+// Whether sysfs is mounted: then a device number it does not know has no device behind it.
+bool sysfsMounted()
 {
-    struct stat info;
-    if (::stat(node.c_str(), &info) != 0 || !S_ISBLK(info.st_mode) || info.st_rdev != device) {
-        return Descriptor();
-    }
-    Descriptor opened(openSampleable(node, info));
-    if (opened && S_ISBLK(info.st_mode) && info.st_rdev == device) return opened;
-    return Descriptor();
+    return isThere("/sys/dev/block");
 }
 
 // The node in /dev of the block device numbered `device`, searched for by number in /dev and
@@ -110,21 +106,61 @@ fs::path nodeByNumber(dev_t device)
     return fs::path();
 }
 
-// Opens the block device numbered `device` through its node in /dev: the one sysfs names, or
-// else the one found by its number. None unless the node opens and is that very device.
-Descriptor openNumbered(dev_t device)
+// The node in /dev that sysfs names for the block device numbered `device`; empty when none.
+fs::path nodeNamedBySysfs(dev_t device)
 {
     const fs::path folder = sysfsFolder(device);
     std::ifstream uevent(folder.empty() ? fs::path() : folder / "uevent");
     const std::string key = "DEVNAME=";
     for (std::string line; std::getline(uevent, line);) {
-        if (line.compare(0, key.size(), key) == 0) {
-            if (Descriptor node = openIfNumbered("/dev/" + line.substr(key.size()), device)) return node;
-            break;
-        }
+        if (line.compare(0, key.size(), key) == 0) return "/dev/" + line.substr(key.size());
     }
-    const fs::path node = nodeByNumber(device);
-    return node.empty() ? Descriptor() : openIfNumbered(node, device);
+    return fs::path();
+}
+
+// A lower device of a stack as the walk opened it.
+struct OpenedDevice {
+    Descriptor descriptor;  // none when it could not be opened
+    std::string name;       // its node, or its number where it has none
+    std::string unopened;   // !descriptor: why, as a refusal gives the reason
+};
+
+// Opens `node` into `opened` when it is the block device numbered `device`, and says whether
+// it did. A node that is missing, or is that device but does not open, names it, with why.
+bool openNode(const fs::path &node, dev_t device, OpenedDevice &opened)
+{
+    if (node.empty()) return false;
+    struct stat info;
+    if (::stat(node.c_str(), &info) != 0) {
+        opened.name = node;
+        opened.unopened = node.string() + ": " + std::strerror(errno);
+        return false;
+    }
+    if (!S_ISBLK(info.st_mode) || info.st_rdev != device) return false;
+    opened.name = node;
+    Descriptor descriptor(openSampleable(node, info));
+    // A node that became another object at its open is refused like one that never opened.
+    const int openError = !descriptor ? errno : ENOTBLK;
+    if (descriptor && S_ISBLK(info.st_mode) && info.st_rdev == device) {
+        opened.descriptor = std::move(descriptor);
+        return true;
+    }
+    opened.unopened = node.string() + ": " + std::strerror(openError);
+    return false;
+}
+
+// Opens the block device numbered `device` through its node in /dev: the one sysfs names, or
+// else the one found by its number. No descriptor unless the node opens and is that very
+// device.
+OpenedDevice openNumbered(dev_t device)
+{
+    const std::string number = std::to_string(major(device)) + ":" + std::to_string(minor(device));
+    OpenedDevice opened{Descriptor(), "device " + number, "no node in /dev for device " + number};
+    const fs::path named = nodeNamedBySysfs(device);
+    if (openNode(named, device, opened)) return opened;
+    const fs::path found = nodeByNumber(device);
+    if (found != named) openNode(found, device, opened);
+    return opened;
 }
 
 // The loop driver's account of the loop device open as `descriptor`; none when it has no
@@ -142,72 +178,161 @@ uint64_t deviceBytes(int descriptor)
     return ::ioctl(descriptor, BLKGETSIZE64, &bytes) == 0 ? bytes : 0;
 }
 
-bool collectFiles(int descriptor, dev_t device, int depth, std::vector<FileKey> &files);
-
-// Follows the block device `backing` (a loop device's backing, or a device-mapper volume's
-// slave) down: collectFiles on it, opened through its node where one is found.
-bool collectBelow(dev_t backing, int depth, std::vector<FileKey> &files)
+bool endsWith(const std::string &text, const std::string &end)
 {
-    const Descriptor below = openNumbered(backing);
-    return collectFiles(below.get(), backing, depth + 1, files);
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-// The backing of the loop device whose sysfs folder is `whole`, as sysfs names it, for a loop
-// device that cannot be opened and asked. A name is not an identity (the file may have been
-// renamed since, its name is shown with " (deleted)"), so only a name that still reaches a
-// file or block device counts. False when the backing cannot be known this way.
-bool collectNamedBacking(const fs::path &whole, int depth, std::vector<FileKey> &files)
+// One walk down from an input to every file whose data it reads. A step that cannot be
+// followed stops its own branch only: the others are still walked, so that every file that
+// can be learnt is (reading a file is a refusal of its own).
+class StackWalk {
+public:
+    StackReach reach;
+
+    // Adds the regular file `file` and, when its file system lives on a loop device or a
+    // partition of one, what that device reads, as the device `depth` levels down the walk.
+    // Other devices' file systems are not followed: an ordinary disk reads no file.
+    void followFile(const FileKey &file, int depth);
+
+    // Adds what the block device numbered `device`, `depth` levels down the walk, reads. It is
+    // open as `descriptor`, or -1 when it could not be opened, for the reason `unopened`;
+    // `name` is what reasons call it.
+    void followDevice(int descriptor, dev_t device, const std::string &name, const std::string &unopened,
+                      int depth);
+
+private:
+    // followDevice on the device numbered `device`, opened through its node in /dev.
+    void followNumbered(dev_t device, int depth);
+    // What the device-mapper volume or other device whose whole device's sysfs folder is
+    // `whole` (empty without sysfs) is built on.
+    void followSlaves(const fs::path &whole, const std::string &name, int depth);
+    // The backing of the loop device whose sysfs folder is `whole`, as sysfs names it, for a
+    // loop device that cannot be asked (for the reason `unasked`).
+    void followNamedBacking(const fs::path &whole, const std::string &name, const std::string &unasked, int depth);
+    // Records that a step could not be followed; the first reason is the one given.
+    void stop(const std::string &why);
+};
+
+void StackWalk::followFile(const FileKey &file, int depth)
 {
-    if (whole.empty()) return false;
-    // An unbound loop device has no loop folder's backing_file: it reads nothing.
-    if (isThere(whole / "loop") && !isThere(whole / "loop" / "backing_file")) return true;
-    const std::string name = attributeValue(whole / "loop" / "backing_file");
-    struct stat backing;
-    if (name.empty() || ::stat(name.c_str(), &backing) != 0) return false;
-    if (S_ISREG(backing.st_mode)) {
-        files.push_back({backing.st_dev, backing.st_ino});
-        return true;
+    // A file already found has been followed.
+    if (std::find(reach.files.begin(), reach.files.end(), file) != reach.files.end()) return;
+    reach.files.push_back(file);
+    if (isLoopDevice(file.device, wholeDeviceFolder(sysfsFolder(file.device)))) {
+        followNumbered(file.device, depth);
     }
-    return S_ISBLK(backing.st_mode) && collectBelow(backing.st_rdev, depth, files);
 }
 
-// Adds to `files` the backing file of every loop device at and below the block device
-// numbered `device` (open as `descriptor`, -1 when it could not be opened). Returns false when
-// the chain could not be followed to its end: a device that cannot be asked, no sysfs to tell
-// what a device other than a loop device is built on, or a stack deeper than kMaxStackDepth.
-bool collectFiles(int descriptor, dev_t device, int depth, std::vector<FileKey> &files)
+void StackWalk::followDevice(int descriptor, dev_t device, const std::string &name, const std::string &unopened,
+                             int depth)
 {
-    if (depth > kMaxStackDepth) return false;
+    static_assert(kMaxStackDepth == 9, "the reason below gives the limit in words");
+    if (depth >= kMaxStackDepth) {
+        stop("a stack more than nine devices deep");
+        return;
+    }
     const fs::path folder = sysfsFolder(device);
-    const fs::path whole = folder.empty() ? folder : wholeDeviceFolder(folder);
+    // A number that sysfs does not know has no device behind it (a node of a removed disk).
+    if (folder.empty() && sysfsMounted()) return;
+    const fs::path whole = wholeDeviceFolder(folder);
     if (!isLoopDevice(device, whole)) {
-        // Without sysfs nothing tells what a device-mapper volume or such is built on.
-        if (whole.empty()) return false;
-        std::error_code error;
-        bool followed = true;
-        for (fs::directory_iterator slave(whole / "slaves", error), end; !error && slave != end;
-             slave.increment(error)) {
-            std::error_code unresolved;
-            const std::optional<dev_t> below = numberOf(fs::canonical(slave->path(), unresolved));
-            followed = below && collectBelow(*below, depth, files) && followed;
-        }
-        return followed;
+        followSlaves(whole, name, depth);
+        return;
     }
     loop_info64 status{};
     if (descriptor >= 0 && ::ioctl(descriptor, LOOP_GET_STATUS64, &status) == 0) {
-        files.push_back({fromKernelNumber(status.lo_device), ino_t(status.lo_inode)});
-        return status.lo_rdevice == 0 || collectBelow(fromKernelNumber(status.lo_rdevice), depth, files);
+        const FileKey backing{fromKernelNumber(status.lo_device), ino_t(status.lo_inode)};
+        if (status.lo_rdevice == 0) {
+            followFile(backing, depth + 1);
+        } else {
+            // The node the lower device was attached by; what it reads is the lower device's.
+            reach.files.push_back(backing);
+            followNumbered(fromKernelNumber(status.lo_rdevice), depth + 1);
+        }
+        return;
     }
     // A loop device without a backing answers ENXIO: it reads nothing.
-    if (descriptor >= 0 && errno == ENXIO) return true;
-    return collectNamedBacking(whole, depth, files);
+    if (descriptor >= 0 && errno == ENXIO) return;
+    followNamedBacking(whole, name, descriptor >= 0 ? name + ": " + std::strerror(errno) : unopened, depth);
+}
+
+void StackWalk::followNumbered(dev_t device, int depth)
+{
+    const OpenedDevice opened = openNumbered(device);
+    followDevice(opened.descriptor.get(), device, opened.name, opened.unopened, depth);
+}
+
+void StackWalk::followSlaves(const fs::path &whole, const std::string &name, int depth)
+{
+    // Without sysfs nothing tells what a device-mapper volume or such is built on.
+    if (whole.empty()) {
+        stop("no sysfs to tell what " + name + " is built on");
+        return;
+    }
+    std::error_code error;
+    for (fs::directory_iterator slave(whole / "slaves", error), end; !error && slave != end; slave.increment(error)) {
+        std::error_code unresolved;
+        const std::optional<dev_t> below = numberOf(fs::canonical(slave->path(), unresolved));
+        if (below) {
+            followNumbered(*below, depth + 1);
+        } else {
+            stop("sysfs does not tell which device " + slave->path().filename().string() + " below " + name + " is");
+        }
+    }
+}
+
+void StackWalk::followNamedBacking(const fs::path &whole, const std::string &name, const std::string &unasked,
+                                   int depth)
+{
+    // An unbound loop device has no backing_file: it reads nothing.
+    if (!whole.empty() && isThere(whole / "loop") && !isThere(whole / "loop" / "backing_file")) return;
+    const std::string backingName = whole.empty() ? std::string() : attributeValue(whole / "loop" / "backing_file");
+    if (backingName.empty()) {
+        stop(unasked);
+        return;
+    }
+    // A name is not an identity: the kernel shows the name of a file whose name was removed
+    // with this ending, while the file may live on under another name and that ending may name
+    // another file.
+    if (endsWith(backingName, " (deleted)")) {
+        stop("the name of the backing file of " + name + " was removed");
+        return;
+    }
+    struct stat backing;
+    if (::stat(backingName.c_str(), &backing) != 0) {
+        stop("the backing file of " + name + " as sysfs names it: " + std::strerror(errno));
+    } else if (S_ISREG(backing.st_mode)) {
+        followFile({backing.st_dev, backing.st_ino}, depth + 1);
+    } else if (S_ISBLK(backing.st_mode)) {
+        followNumbered(backing.st_rdev, depth + 1);
+    } else {
+        stop("the backing file of " + name + " as sysfs names it is neither a file nor a block device");
+    }
+}
+
+void StackWalk::stop(const std::string &why)
+{
+    if (!reach.followed) return;
+    reach.followed = false;
+    reach.why = why;
 }
 
 }  // namespace
 
-bool filesBehindBlockDevice(int descriptor, dev_t device, std::vector<FileKey> &files)
+StackReach filesBehindFile(const FileKey &file)
 {
-    return collectFiles(descriptor, device, 0, files);
+    StackWalk walk;
+    walk.followFile(file, 0);
+    return walk.reach;
+}
+
+StackReach filesBehindBlockDevice(int descriptor, dev_t device, const std::string &name, int openError)
+{
+    StackWalk walk;
+    const std::string unopened = descriptor >= 0 ? std::string() : name + ": " + std::strerror(openError);
+    walk.followDevice(descriptor, device, name, unopened, 0);
+    return walk.reach;
 }
 
 WholeBacking wholeBackingOf(int descriptor, dev_t device)
@@ -227,7 +352,7 @@ WholeBacking wholeBackingOf(int descriptor, dev_t device)
             return {true, {fromKernelNumber(status->lo_device), ino_t(status->lo_inode)}, bytes, 0};
         }
         const dev_t lower = fromKernelNumber(status->lo_rdevice);
-        Descriptor next = openNumbered(lower);
+        Descriptor next = std::move(openNumbered(lower).descriptor);
         if (!next) {
             // Without a limit it shows all of the lower device, which cannot be asked further.
             if (status->lo_sizelimit == 0) shown.device = lower;

@@ -20,6 +20,16 @@ FileId fileIdOf(dev_t device, ino_t inode)
     return FileId{uint64_t(device), uint64_t(inode)};
 }
 
+// What a walk down the block stack found, in the guard's terms.
+InputReach inputReachOf(const StackReach &found)
+{
+    InputReach reach;
+    for (const FileKey &file : found.files) reach.files.push_back(fileIdOf(file.device, file.inode));
+    reach.followed = found.followed;
+    reach.why = found.why;
+    return reach;
+}
+
 } // namespace
 
 DeviceReader::~DeviceReader()
@@ -91,36 +101,31 @@ int64_t deviceSize(const std::string &devicePath)
 
 InputReach inputReach(const std::string &input)
 {
-    InputReach reach;
     struct stat info;
-    if (input.empty()) return reach;
+    if (input.empty()) return InputReach();
     if (::stat(input.c_str(), &info) != 0) {
-        // A name that reaches nothing reads nothing; one that cannot be looked up might.
-        if (errno == ENOENT || errno == ENOTDIR) return reach;
+        // A name that reaches nothing, or that passes a folder the user cannot search, is
+        // nothing the user can name; one that cannot be looked up for another reason might be.
+        if (errno == ENOENT || errno == ENOTDIR || errno == EACCES) return InputReach();
+        InputReach reach;
         reach.followed = false;
         reach.why = input + ": " + std::strerror(errno);
         return reach;
     }
-    if (S_ISREG(info.st_mode)) {
-        reach.files.push_back(fileIdOf(info.st_dev, info.st_ino));
-        return reach;
-    }
-    if (!S_ISBLK(info.st_mode)) return reach;
+    if (S_ISREG(info.st_mode)) return inputReachOf(filesBehindFile({info.st_dev, info.st_ino}));
+    if (!S_ISBLK(info.st_mode)) return InputReach();
     // A device that cannot be opened is still asked of through sysfs, by its number from the
     // stat that openSampleable made before trying the open.
     const Descriptor device(openSampleable(input, info));
     const int openError = device ? 0 : errno;
-    if (!S_ISBLK(info.st_mode)) {
-        if (device && S_ISREG(info.st_mode)) reach.files.push_back(fileIdOf(info.st_dev, info.st_ino));
-        return reach;
+    // A node with no device behind it (one of a removed disk) reads nothing.
+    if (openError == ENXIO || openError == ENODEV) return InputReach();
+    // A name that reached a file at the open (swapped since the stat) reads that file.
+    if (S_ISREG(info.st_mode)) {
+        return device ? inputReachOf(filesBehindFile({info.st_dev, info.st_ino})) : InputReach();
     }
-    std::vector<FileKey> files;
-    reach.followed = filesBehindBlockDevice(device.get(), info.st_rdev, files);
-    for (const FileKey &file : files) reach.files.push_back(fileIdOf(file.device, file.inode));
-    if (!reach.followed) {
-        reach.why = input + ": " + (openError != 0 ? std::strerror(openError) : "its devices cannot be followed");
-    }
-    return reach;
+    if (!S_ISBLK(info.st_mode)) return InputReach();
+    return inputReachOf(filesBehindBlockDevice(device.get(), info.st_rdev, input, openError));
 }
 
 std::optional<DeviceIdentity> deviceIdentity(const std::string &path)
