@@ -62,7 +62,7 @@ struct InputReach {
     std::string why;            // !followed: why, for the message ("/dev/loop7: Permission denied")
 };
 
-// What the input named `input` reads (supplied by the platform: platform_posix.cpp follows
+// What the input named `input` reads (supplied by the platform: device_reader.cpp follows
 // loop devices and the devices stacked on them; platform_win32.cpp asks the file itself). A
 // name that reaches nothing the user can name reads nothing. Thread-safe.
 InputReach inputReach(const std::string &input);
