@@ -177,10 +177,10 @@ void failureLine(std::initializer_list<std::string_view> pieces) noexcept
     std::cerr.flush();
     std::fwrite(line, 1, length + 1, stderr);
     std::fflush(stderr);
-    // The log's level rule, asked before any memory is needed: a line the log would refuse is
-    // not kept either.
-    if (logQueue.limit() < kMessageLevel) return;
     try {
+        // The log's level rule, asked before any memory is needed: a line the log would refuse
+        // is not kept either.
+        if (logQueue.limit() < kMessageLevel) return;
         queueLogLine(kMessageLevel, std::string(line, length));
     } catch (const std::exception &) {
         keepFailureLine(std::string_view(line, length));
