@@ -87,7 +87,7 @@ check_point() {
   elif ((status == 26 && level >= 2)) && [[ -s vantrel.log ]] && ! grep -q 'Cannot allocate memory' vantrel.log; then
     problem="status 26 without its message in the log"
   elif misplaced=$(misplaced_failure_lines "$level") && [[ -n $misplaced ]]; then
-    problem=$(echo $misplaced)
+    problem=$(tr '\n' ' ' <<< "$misplaced")
   elif ((status != 0)) && [[ -s vantrel.log && $(tail -n 1 vantrel.log) != "Execution terminated" ]]; then
     problem="status $status, log ends: $(tail -n 1 vantrel.log)"
   elif [[ -f out.csv && -n $(grep -v '^$' out.csv | sort | uniq -d) ]]; then
