@@ -1,6 +1,8 @@
 // Device end: the short-read and very-empty lines and the reasons a device yields no figures.
 #include "frontend/device_end.h"
 
+#include "frontend/summaries.h"
+
 namespace {
 
 constexpr double kVeryEmptyPct = 95.0;
@@ -14,10 +16,13 @@ std::string noFiguresReason(const Calculations &figures, const DeviceEnd &end)
     if (figures.nonZeroBlocks + figures.zeroBlocks == 0) {
         return end.readsFailed ? "every read of it failed" : "no block of it could be sampled";
     }
-    // Read whole, not estimated from a share: there is nothing to estimate.
+    // -e skips the last block of each sampler thread's range: data there was never seen.
     if (end.exhaustive && figures.nonZeroBlocks == 0) {
-        return "it was read through, and every block read was zero, so there is no data to estimate";
+        return "every block read was zero (-e does not read the last block of each sampler thread's range)";
     }
+    // Measured, yet a batch keeps no device without a compressed size (the stripe model's
+    // zero savings take a device whose every stripe is zero down to 0 GB).
+    if (hasMeasuredSamples(figures) && figures.compressedGB == 0) return "its compressed size is 0";
     return "no sample was measured to its end";
 }
 

@@ -37,8 +37,9 @@ bool isVeryEmpty(const Calculations &figures);
 //   and either the stop rule ended it or it yields no figures;
 // - otherwise, for a device without figures, "No figures for the device (<name>): " and the
 //   reason: it is smaller than one block, every read of it failed, no block of it could be
-//   sampled, it was read through and every block read was zero (an exhaustive run), or no
-//   sample was measured to its end.
+//   sampled, every block read was zero (an exhaustive run, which does not read the last block
+//   of each sampler thread's range), its compressed size is 0 (its samples were measured, yet
+//   a batch keeps no such device), or no sample was measured to its end.
 // Pure, thread-safe.
 std::string deviceEndNote(const Calculations &figures, const std::string &name, const DeviceEnd &end);
 

@@ -30,12 +30,23 @@ std::atomic<std::thread::id> exitingThread{};
 
 // The longest failure line that failureLine writes without allocating; a longer one is cut.
 constexpr size_t kFailureLineMax = 4096;
+// The log level of the messages of consoleAndLog and failureLine.
+constexpr int kMessageLevel = 2;
 // Failure lines that could not be queued for want of memory, kept for the log's end (a failed
-// run has few of them): a thread claims a slot, fills it, then publishes its length.
+// run has few distinct ones). Each distinct line is kept once. The lines of other threads than
+// the main thread (the sampler threads' copies of their failure) take at most
+// kKeptForOtherThreads slots, so that the main thread's failure road (the run's own failure,
+// where the final report stopped) always finds room. A thread claims a slot under the spin
+// lock, which needs no memory, fills it, then publishes its length for writeRunEnd.
 constexpr int kKeptFailures = 4;
-std::atomic<int> keptFailureClaims{0};
+constexpr int kKeptForOtherThreads = 2;
+std::atomic_flag keptFailuresBusy = ATOMIC_FLAG_INIT;
+int keptFailureCount = 0;      // slots claimed; under keptFailuresBusy
+int keptFromOtherThreads = 0;  // of them by other threads than the main thread; the same
 std::atomic<size_t> keptFailureLength[kKeptFailures];
 char keptFailure[kKeptFailures][kFailureLineMax];
+// The main thread: the objects of a namespace are made on it, before main.
+const std::thread::id mainThread = std::this_thread::get_id();
 
 // Writes one line and a newline, flushed. After a failed write, recorded as the
 // log's failure, the file gets no more lines: a later line would follow a gap. Allocates
@@ -67,13 +78,30 @@ void loggerThreadBody()
     while (std::unique_ptr<std::string> line = logQueue.waitAndPop()) writeLine(*line);
 }
 
-// Keeps `line` for the log's end while a slot is free.
-void keepFailureLine(const char *line, size_t length) noexcept
+// Whether `line` is kept already. Under keptFailuresBusy.
+bool isKeptFailureLine(std::string_view line)
 {
-    const int slot = keptFailureClaims.fetch_add(1);
-    if (slot >= kKeptFailures) return;
-    std::memcpy(keptFailure[slot], line, length);
-    keptFailureLength[slot].store(length);
+    for (int slot = 0; slot < keptFailureCount; ++slot) {
+        if (std::string_view(keptFailure[slot], keptFailureLength[slot].load()) == line) return true;
+    }
+    return false;
+}
+
+// Keeps `line` for the log's end unless it is kept already or no slot is left for the
+// calling thread (see kKeptForOtherThreads).
+void keepFailureLine(std::string_view line) noexcept
+{
+    const bool fromMainThread = std::this_thread::get_id() == mainThread;
+    while (keptFailuresBusy.test_and_set(std::memory_order_acquire)) std::this_thread::yield();
+    const bool roomLeft = keptFailureCount < kKeptFailures &&
+                          (fromMainThread || keptFromOtherThreads < kKeptForOtherThreads);
+    if (roomLeft && !isKeptFailureLine(line)) {
+        const int slot = keptFailureCount++;
+        if (!fromMainThread) ++keptFromOtherThreads;
+        std::memcpy(keptFailure[slot], line.data(), line.size());
+        keptFailureLength[slot].store(line.size());
+    }
+    keptFailuresBusy.clear(std::memory_order_release);
 }
 
 // The last steps of the exit: the outputs flushed, then the process ended with the status of
@@ -125,15 +153,10 @@ void threadWorkData::log(int level, std::string message) const
     }
 }
 
-void consoleLine(std::ostream &out, const std::string &text)
-{
-    out << (text + '\n') << std::flush;
-}
-
 void consoleAndLog(std::ostream &out, const std::string &text)
 {
     consoleLine(out, text);
-    queueLogLine(2, text);
+    queueLogLine(kMessageLevel, text);
 }
 
 void queueLogLine(int level, std::string line)
@@ -155,9 +178,12 @@ void failureLine(std::initializer_list<std::string_view> pieces) noexcept
     std::fwrite(line, 1, length + 1, stderr);
     std::fflush(stderr);
     try {
-        queueLogLine(2, std::string(line, length));
+        // The log's level rule, asked before any memory is needed: a line the log would refuse
+        // is not kept either.
+        if (logQueue.limit() < kMessageLevel) return;
+        queueLogLine(kMessageLevel, std::string(line, length));
     } catch (const std::exception &) {
-        keepFailureLine(line, length);
+        keepFailureLine(std::string_view(line, length));
     }
 }
 
@@ -165,6 +191,7 @@ void useLogFile(std::FILE *file, const std::string &name)
 {
     logFileName = name;
     logFile = file;
+    setOutputFailureLog(queueLogLine);
 }
 
 bool logFileIsOpen()

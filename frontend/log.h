@@ -11,29 +11,10 @@
 #include <string>
 #include <string_view>
 
+#include "frontend/console.h"
+#include "frontend/exit_codes.h"
 #include "frontend/records.h"
 #include "frontend/sync_queue.h"
-
-// Failure codes handed to exitWith. The process exits with 0 for EXIT_CODE_OK and with the
-// code plus kExitStatusOffset (3 on Linux, 403 on Windows) for every other code.
-enum ExitCode {
-    EXIT_CODE_OK = 0,
-    EXIT_CODE_BAD_OPTION = 1,         // command line, version, stripe width, log level, adjustCR
-    EXIT_CODE_CSV_FILE = 7,           // the CSV file cannot be created
-    EXIT_CODE_THREAD_COUNT = 8,       // -p outside 1..50
-    EXIT_CODE_LOG_CREATE = 9,         // the log file cannot be created
-    EXIT_CODE_LOG_OPEN = 10,          // opening the log file raised an error
-    EXIT_CODE_DISK_NUMBER = 11,       // Windows: disk number not found
-    EXIT_CODE_DEVICE_SIZE = 12,       // the single device cannot be sized (or read)
-    EXIT_CODE_THREADS_ENDED = 13,     // every sampler thread ended before the sample target
-    EXIT_CODE_IO_ERRORS = 14,         // the I/O-error limit is exceeded
-    EXIT_CODE_REPORT_OUTPUT = 15,     // the report could not be written to standard output
-    EXIT_CODE_BATCH_OPEN = 20,        // the batch file cannot be opened
-    EXIT_CODE_BATCH_EMPTY = 21,       // the batch file is empty
-    EXIT_CODE_BATCH_NO_DEVICE = 22,   // the batch file names no device
-    EXIT_CODE_ENGINE_MEMORY = 23,     // the engine's memory cannot be allocated
-    EXIT_CODE_NOT_ELEVATED = 30       // Windows: not running elevated
-};
 
 // 0 while the run goes well, else the failure code; reset to 0 at each device's start.
 extern std::atomic<int32_t> runStatus;
@@ -53,10 +34,6 @@ std::string timestampText();
 // Queues `line` unchanged (no timestamp) on the log queue at `level`. Thread-safe.
 void queueLogLine(int level, std::string line);
 
-// Writes `text` and a newline to `out` in one write and flushes, so that lines written by
-// concurrent threads never merge. Thread-safe.
-void consoleLine(std::ostream &out, const std::string &text);
-
 // consoleLine on `out`, then the text queued unchanged at level 2 (failure messages and the
 // start line). Thread-safe.
 void consoleAndLog(std::ostream &out, const std::string &text);
@@ -64,15 +41,18 @@ void consoleAndLog(std::ostream &out, const std::string &text);
 // The failure line made of `pieces`, joined: written with a newline to the standard error
 // stream in one write and queued at level 2, like consoleAndLog, but without throwing. The
 // console line needs no memory (a line longer than 4096 bytes is cut); a log line that cannot
-// be queued for want of memory is kept aside (the first four such ones) and written by the last
-// writeRunEnd, before "Execution terminated". For the messages of memory failures, so that
-// every failed run says why. Thread-safe.
+// be queued for want of memory is kept aside, needing none, and written by the last
+// writeRunEnd, before "Execution terminated": each distinct line once, up to four, of which
+// the lines of other threads than the main thread take at most two, so that the main thread's
+// own failure lines always find room. A line the log's level refuses is neither queued nor
+// kept. For the messages of memory failures, so that every failed run says why. Thread-safe.
 void failureLine(std::initializer_list<std::string_view> pieces) noexcept;
 
 // Takes over `file`, the log file named `name`, open for writing (start-up opens and empties
 // it); the log writes its lines there, each flushed, and writeRunEnd closes it. A write that
-// fails is recorded as a failure of the log output (one message, no more writes). Main thread,
-// start-up only.
+// fails is recorded as a failure of the log output (one message, no more writes). From then on
+// the failure lines of the other outputs are queued for the log too (setOutputFailureLog).
+// Main thread, start-up only.
 void useLogFile(std::FILE *file, const std::string &name);
 
 // Whether the log file is open.

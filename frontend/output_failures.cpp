@@ -7,7 +7,8 @@
 #include <cstring>
 #include <iostream>
 
-#include "frontend/log.h"
+#include "frontend/console.h"
+#include "frontend/exit_codes.h"
 #include "frontend/platform.h"
 
 namespace {
@@ -15,6 +16,7 @@ namespace {
 constexpr int kOutputCount = 3;
 std::atomic<bool> failed[kOutputCount];
 std::atomic<bool> standardOutputMissing{false};
+std::atomic<void (*)(int, std::string)> logLineQueue{nullptr};
 
 const int kFailureCode[kOutputCount] = {EXIT_CODE_REPORT_OUTPUT, EXIT_CODE_CSV_FILE,
                                         EXIT_CODE_LOG_OPEN};
@@ -31,18 +33,21 @@ std::string outputText(RunOutput output, const std::string &name)
 
 } // namespace
 
+void setOutputFailureLog(void (*queueLogLine)(int level, std::string line))
+{
+    logLineQueue.store(queueLogLine);
+}
+
 void noteOutputFailure(RunOutput output, const std::string &name, int error)
 {
     // Before anything else can replace the system's code of the failure.
     const int reason = failedWriteError(error);
     if (failed[int(output)].exchange(true)) return;
     const std::string text = "Cannot write " + outputText(output, name) + " - " + std::strerror(reason);
+    consoleLine(std::cerr, text);
     // The log's own failure cannot go into the log; the others' lines go there too.
-    if (output == RunOutput::Log) {
-        consoleLine(std::cerr, text);
-    } else {
-        consoleAndLog(std::cerr, text);
-    }
+    const auto queueLogLine = logLineQueue.load();
+    if (output != RunOutput::Log && queueLogLine != nullptr) queueLogLine(2, text);
 }
 
 bool outputFailed(RunOutput output)
@@ -76,9 +81,11 @@ void writeStandardOutput(const std::string &text)
 
 void checkStandardOutput()
 {
+    // Not the stream's error indicator: the log and the CSV file set it too when they are
+    // written through standard output and fail, and they report their own failures.
+    errno = 0;
     std::cout.flush();
     const bool flushFailed = std::fflush(stdout) != 0;
-    if (flushFailed || !std::cout.good() || std::ferror(stdout)) {
-        noteOutputFailure(RunOutput::Report, "", errno != 0 ? errno : EIO);
-    }
+    const int error = errno;
+    if (flushFailed || !std::cout.good()) noteOutputFailure(RunOutput::Report, "", error != 0 ? error : EIO);
 }

@@ -8,12 +8,17 @@
 // of theirs decides the run's status (the report first).
 enum class RunOutput { Report, Csv, Log };
 
+// Sets `queueLogLine`, through which the failure lines below are queued for the log (with
+// their level and text); until it is set they go to the standard error stream alone. The log
+// sets it when it takes its file. Thread-safe.
+void setOutputFailureLog(void (*queueLogLine)(int level, std::string line));
+
 // Records that `output` could not be written completely, for the system error `error`. The
 // first failure of each output writes one line on the standard error stream:
 // "Cannot write " + what + " - " + the error's text, where what is "standard output",
-// "csv file " + `name` or "logfile " + `name`, queued for the log too (at level 2) unless the
-// log is the output that failed; later failures of the same output write nothing. Nothing is
-// retried. Thread-safe.
+// "csv file " + `name` or "logfile " + `name`, queued for the log too (at level 2, through the
+// function set above) unless the log is the output that failed; later failures of the same
+// output write nothing. Nothing is retried. Thread-safe.
 void noteOutputFailure(RunOutput output, const std::string &name, int error);
 
 // Whether a failure of `output` has been recorded. Thread-safe.
@@ -34,9 +39,10 @@ void markStandardOutputMissing();
 // thread (or the thread inside exitWith).
 void writeStandardOutput(const std::string &text);
 
-// Flushes the standard output stream and records a failure of the report when any write to
-// it has failed, also one made outside writeStandardOutput. Main thread (or the thread
-// inside exitWith).
+// Flushes the standard output stream and records a failure of the report when that flush
+// fails or a write of the report (through std::cout, also one made outside
+// writeStandardOutput) has failed. A failed write of the log or the CSV file on standard output
+// is that output's failure, never the report's. Main thread (or the thread inside exitWith).
 void checkStandardOutput();
 
 #endif

@@ -34,17 +34,45 @@ expect_first_device_reported() {
   ! grep -qF "$never" out out.csv err vantrel.log || fail "the device after the failed one was read"
 }
 
+# log_level_of args...: the log level that the command line `args` gives the run.
+log_level_of() {
+  local level=2 previous= arg
+  for arg; do
+    [[ $previous == --loglevel ]] && level=$arg
+    previous=$arg
+  done
+  echo "$level"
+}
+
+# misplaced_failure_lines level: in the folder of a run whose log level was `level`, prints the
+# memory-failure lines of the console (those of failureLine, made without memory) that its log
+# lacks although it takes lines of level 2, or holds although it does not.
+misplaced_failure_lines() {
+  local level=$1 line
+  [[ -s vantrel.log ]] || return 0
+  grep -E '^(Error sampling : .* - Cannot allocate memory|Cannot allocate memory for (the run|threads)|The final report stopped at .*)$' err |
+    sort -u | while IFS= read -r line; do
+      if ((level >= 2)); then
+        grep -qxF -- "$line" vantrel.log || echo "the log lacks '$line'"
+      elif grep -qxF -- "$line" vantrel.log; then
+        echo "the log of level $level holds '$line'"
+      fi
+    done
+}
+
 # check_point setting point args...: runs vantrel in a folder of its own with the allocation
 # fault `setting`=`point` (VANTREL_FAULT_MALLOC_NTH: that one allocation fails;
 # VANTREL_FAULT_MALLOC_FROM: every allocation from that one on fails) and prints one line for
 # what went wrong, nothing when the run ended in order: by itself within a bound far above an
-# honest run, with a status below 128, a status 26 with its message (in the log too), the log
-# of a failed run ended as such, no CSV line twice, the totals' device count that of the rows
+# honest run, with a status below 128, a status 26 with its message (in the log too when its
+# level takes it), every memory-failure line of the console in the log exactly when its level
+# takes it, the log of a failed run ended as such, no CSV line twice, the totals' device count that of the rows
 # above them, and a run that succeeds with every row. Runs in a child shell of xargs: it reports by printing.
 # SWEEP_BOUND (seconds, default 600) shortens the bound for a look at a program that hangs.
 check_point() {
-  local setting=$1 point=$2 status problem= rows total devices
+  local setting=$1 point=$2 status problem= rows total devices level misplaced
   shift 2
+  level=$(log_level_of "$@")
   mkdir "$work/p$point" && cd "$work/p$point" || { echo "$point: no folder"; return; }
   timeout -k 10 "${SWEEP_BOUND:-600}" env "$setting=$point" LD_PRELOAD="$FAULT_MALLOC_LIB" "$VANTREL" "$@" > out 2> err
   status=$?
@@ -56,8 +84,10 @@ check_point() {
     problem="hung or ended by a signal (status $status)"
   elif ((status == 26)) && ! grep -q 'Cannot allocate memory' err; then
     problem="status 26 without its message"
-  elif ((status == 26)) && [[ -s vantrel.log ]] && ! grep -q 'Cannot allocate memory' vantrel.log; then
+  elif ((status == 26 && level >= 2)) && [[ -s vantrel.log ]] && ! grep -q 'Cannot allocate memory' vantrel.log; then
     problem="status 26 without its message in the log"
+  elif misplaced=$(misplaced_failure_lines "$level") && [[ -n $misplaced ]]; then
+    problem=$(tr '\n' ' ' <<< "$misplaced")
   elif ((status != 0)) && [[ -s vantrel.log && $(tail -n 1 vantrel.log) != "Execution terminated" ]]; then
     problem="status $status, log ends: $(tail -n 1 vantrel.log)"
   elif [[ -f out.csv && -n $(grep -v '^$' out.csv | sort | uniq -d) ]]; then
@@ -86,7 +116,7 @@ sweep_allocations() {
   [[ $count -gt 500 ]] || { fail "honest run made $count allocations"; return; }
   first=$((count / 40))
   export VANTREL FAULT_MALLOC_LIB work EXPECTED_ROWS=$rows
-  export -f check_point
+  export -f check_point log_level_of misplaced_failure_lines
   { seq "$first" $((points > 0 ? (count - first) / points : 1)) "$count"; seq $((count - 150)) "$count"; } |
     sort -nu |
     xargs -P $((4 * $(nproc))) -I{} bash -c 'check_point "$@"' _ "$setting" {} "$@" > sweep.out
@@ -220,6 +250,21 @@ test_memory_gone_for_good() {
   # run still ends, with 26 and its message, a batch reporting what it finished where it can.
   sweep_allocations VANTREL_FAULT_MALLOC_FROM 1 100 -s KSM --stripewidth 16 -d "$a" -p 1 -Q 1 -t 30 -c out.csv
   sweep_allocations VANTREL_FAULT_MALLOC_FROM 3 100 -s KSM --stripewidth 16 --config "$work/devices.txt" -p 3 -Q 1 -t 20 -c out.csv
+}
+
+test_failure_lines_kept_without_memory() {
+  [[ -n ${FAULT_MALLOC_LIB:-} ]] || { echo "skipped: allocations cannot fail in a sanitizer build"; exit 77; }
+  local a b c
+  three_device_batch
+  # Memory gone for good over a batch of four sampler threads: the samplers' copies of their
+  # failure line, kept for the log's end when they cannot be queued, leave room for the run's
+  # own failure line and the final report's stop line; and a log whose level refuses failure
+  # lines gets none of them, kept or not. The samplers fill the slots only at a few points, so
+  # that the first sweep is dense.
+  sweep_allocations VANTREL_FAULT_MALLOC_FROM 3 400 -s KSM --stripewidth 16 --config "$work/devices.txt" \
+    -p 4 -Q 1 -t 20 -c out.csv
+  sweep_allocations VANTREL_FAULT_MALLOC_FROM 3 50 -s KSM --stripewidth 16 --config "$work/devices.txt" \
+    -p 4 -Q 1 -t 20 --loglevel 0 -c out.csv
 }
 
 run_named_test "$@"

@@ -20,9 +20,14 @@ test_device_without_figures_says_why() {
   put text.img 0 64 text
   # Just below one stripe's data strips (12 - 2 strips of 256 KiB): the stripe model's block.
   head -c $((10 * 262144 - 512)) /dev/urandom > strips.img
+  # Data in the last block alone, which -e with one thread does not read.
+  make_image tail.img 1
+  put tail.img 15 1 text
+  local all_zero="every block read was zero (-e does not read the last block of each sampler thread's range)."
   # args | the line on the console and, timestamped, in the log
   local cases=(
-    "-s VRT -d zero.img -p 2 -e|${NO_FIGURES}zero.img): it was read through, and every block read was zero, so there is no data to estimate."
+    "-s VRT -d zero.img -p 2 -e|${NO_FIGURES}zero.img): $all_zero"
+    "-s VRT -d tail.img -p 1 -e|${NO_FIGURES}tail.img): $all_zero"
     "-s VRT -d tiny.img -p 2|${NO_FIGURES}tiny.img): it is smaller than one block (65536 bytes)."
     "-s VRT -d text.img -p 2 -g 8388608|${NO_FIGURES}text.img): it is smaller than one block (8388608 bytes)."
     "-s VRT -d text.img -p 2 -e -g 2097152|${NO_FIGURES}text.img): no block of it could be sampled."
@@ -50,6 +55,18 @@ test_device_without_figures_says_why() {
   expect_occurrences err "${NO_FIGURES}$work/one.img): every read of it failed." 1
   expect_match vantrel.log "^$TS $(re "${NO_FIGURES}$work/one.img): every read of it failed.")$" 1
   expect_match out "^64 +\|$(re "$work/text.img") +\|" 1
+  expect_line vantrel.log "Summarize total 1 devices"
+
+  # A batch device read whole by the stripe model whose every stripe is zero: its samples were
+  # measured, but its compressed size is 0, which a batch does not keep.
+  data_image data.img 16
+  printf '%s\n' "$work/zero.img" "$work/data.img" > devices.txt
+  run -s KSM -e --config devices.txt -p 2
+  expect_status 0 "stripe model batch with an all-zero device"
+  local zero_line="${NO_FIGURES}$work/zero.img): its compressed size is 0."
+  expect_occurrences err "$zero_line" 1
+  expect_match vantrel.log "^$TS $(re "$zero_line")$" 1
+  expect_match out "^[0-9]+ +\|$(re "$work/data.img") +\|" 1
   expect_line vantrel.log "Summarize total 1 devices"
 }
 

@@ -129,6 +129,35 @@ test_unwritable_outputs() {
   done
 }
 
+# The log written through standard output (--logfile r.log > r.log) on a file system that fills
+# up: a failed write of the log is the log's failure alone, with its reason and status; a failed
+# write of the report is still the report's, with its own.
+test_log_on_full_standard_output() {
+  mkdir small
+  unshare -m mount -t tmpfs -o size=4k vantrel_small small 2> /dev/null ||
+    { echo "skipped: no tmpfs can be mounted in a mount namespace of its own here (unshare -m)"; exit 77; }
+  make_data_image
+  make_image zeros.img 16
+  # image|status|the console's lines after the start line (;)
+  local cases=(
+    "zeros.img|13|Cannot write logfile r.log - $FULL;Over 95% of the samples read from the device (../zeros.img$VERY_EMPTY_TAIL"
+    "data.img|18|Cannot write logfile r.log - $FULL;Cannot write standard output - $FULL"
+  )
+  local entry image expected messages message lines
+  for entry in "${cases[@]}"; do
+    IFS='|' read -r image expected messages <<< "$entry"
+    # 4 KiB: the log's lines fill it early on, and every later write fails.
+    unshare -m bash -c 'mount -t tmpfs -o size=4k vantrel_small small && cd small && exec "$@" > r.log' _ \
+      "$VANTREL" -s VRT -d "../$image" -p 2 --loglevel 5 --logfile r.log 2> err
+    status=$?
+    expect_status "$expected" "$image"
+    lines=("Analysis started at: $TS")
+    IFS=';' read -r -a messages <<< "$messages"
+    for message in "${messages[@]}"; do lines+=("$(re "$message")"); done
+    expect_lines err "${lines[@]}"
+  done
+}
+
 # An output on a pipe whose reader has left fails as one on a full disk does: its message with
 # the system's reason, the other outputs complete, the output's status. The run is held on its
 # device until the reader has gone, so that its later writes meet a pipe without a reader.
