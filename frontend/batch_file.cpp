@@ -69,18 +69,6 @@ struct BatchFileText {
     std::string text;
 };
 
-// Why the file at `path` cannot be a batch file by its type, or 0: a folder holds no lines,
-// and a device holds no text a user wrote (a disk, or /dev/zero, would be read without end),
-// so neither is opened. A name that cannot be looked at is left to the open to report.
-int refusedType(const std::string &path)
-{
-    std::error_code unknown;
-    const std::filesystem::file_status type = std::filesystem::status(fileName(path), unknown);
-    if (std::filesystem::is_directory(type)) return EISDIR;
-    if (std::filesystem::is_block_file(type) || std::filesystem::is_character_file(type)) return EPERM;
-    return 0;
-}
-
 // Reads the file at `path` whole, once: later calls for the same path return what the first
 // one read, so a pipe is never read twice. A file larger than the limit counts as not opened
 // (EFBIG), read no further than one byte past it.
@@ -92,7 +80,7 @@ const BatchFileText &batchFileText(const std::string &path)
     read = true;
     file = BatchFileText{};
     file.path = path;
-    file.error = refusedType(path);
+    file.error = batchFileTypeRefusal(path);
     if (file.error != 0) return file;
     std::ifstream in(fileName(path), std::ios::in | std::ios::binary);
     file.error = errno;

@@ -39,6 +39,15 @@ std::filesystem::path fileName(const std::string &name);
 // Thread-safe.
 std::string batchFileUtf8(const std::string &bytes);
 
+// Why the file `path` (UTF-8) cannot be a batch file by its type, or 0: a folder (EISDIR)
+// holds no lines, and a device (EPERM) holds no text a user wrote (a disk, or /dev/zero,
+// would be read without end; the console waits for typing), so neither is read. Linux: block
+// and character devices, judged unopened. Windows: a device-namespace name, the null device
+// and the console by their names, then whatever the name opens for queries only unless it is
+// a file of a file system or a pipe. A pipe is read. A name that cannot be looked at is left
+// to the open to report. Thread-safe.
+int batchFileTypeRefusal(const std::string &path);
+
 // The error code of openOutputFile when another run (or another program) holds the file.
 constexpr int kOutputFileHeld = -1;
 // The error code of openOutputFile when the file existed before and the run cannot tell
@@ -49,7 +58,8 @@ constexpr int kOutputFileUnknown = -2;
 // when it is missing and keeping what it holds: emptyOutputFile empties it. What was opened is
 // then judged, before anything is written or emptied, so that a name changed since any earlier
 // look cannot lead the output elsewhere: a device (Linux: a block device; Windows: a disk or
-// volume) or a file that one of `inputFiles` (the run's devices and batch file) reads, by any
+// volume, by any device-namespace name before the open, and any handle but a file, a
+// character device or a pipe after it) or a file that one of `inputFiles` (the run's devices and batch file) reads, by any
 // name, is refused (EPERM); so is a file that existed before while what some input reads
 // cannot be learnt to its end (kOutputFileUnknown, that input's name in `unfollowedInput`). A
 // file the open created, the null device, the console and pipes are allowed. A regular file is

@@ -34,6 +34,15 @@ std::string batchFileUtf8(const std::string &bytes)
     return bytes;
 }
 
+int batchFileTypeRefusal(const std::string &path)
+{
+    std::error_code unknown;
+    const std::filesystem::file_status type = std::filesystem::status(fileName(path), unknown);
+    if (std::filesystem::is_directory(type)) return EISDIR;
+    if (std::filesystem::is_block_file(type) || std::filesystem::is_character_file(type)) return EPERM;
+    return 0;
+}
+
 namespace {
 
 // The standard output or standard error stream when the regular file `opened` is the file

@@ -6,7 +6,6 @@
 // intact. The Windows layer's own records (DeviceReader::path, DiskMap, displayName) stay wide.
 #include "frontend/platform.h"
 
-#include <cwchar>
 #include <fcntl.h>
 #include <io.h>
 #include <iostream>
@@ -24,6 +23,7 @@
 #include "frontend/run_state.h"
 #include "frontend/settings.h"
 #include "windows/device_access.h"
+#include "windows/device_names.h"
 #include "windows/disk_list.h"
 #include "windows/run_additions.h"
 #include "windows/text_encoding.h"
@@ -55,11 +55,6 @@ std::wstring widen(const std::string &text)
 std::string utf8(const std::wstring &text)
 {
     return utf8FromWide(text);
-}
-
-bool startsWith(const std::wstring &text, const wchar_t *prefix)
-{
-    return text.compare(0, std::wcslen(prefix), prefix) == 0;
 }
 
 bool sameNameIgnoringCase(const std::wstring &a, const wchar_t *b)
@@ -111,13 +106,17 @@ bool sameFile(const BY_HANDLE_FILE_INFORMATION &a, const BY_HANDLE_FILE_INFORMAT
 }
 
 // The rule of openOutputFile for the file just opened as `handle`: refused (EPERM) when it is
-// a device or a file that an input is, kOutputFileUnknown when it existed before and an input
-// that exists cannot be asked what it is; 0 when it may be written.
+// a device, anything the system cannot say the type of, or a file that an input is;
+// kOutputFileUnknown when it existed before and an input that exists cannot be asked what it
+// is; 0 when it may be written.
 int outputRefusal(HANDLE handle, bool createdNew, const std::vector<std::string> &inputFiles,
                   std::string &unfollowedInput)
 {
-    // The null device and the console are characters, a pipe is a pipe: no storage.
-    if (GetFileType(handle) != FILE_TYPE_DISK) return 0;
+    // The null device and the console are characters, a pipe is a pipe: no storage. A disk
+    // that the system does not call one (Wine's \\.\PhysicalDrive0) has no known type.
+    const DWORD type = win32().getFileType(handle);
+    if (type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE) return 0;
+    if (type != FILE_TYPE_DISK) return EPERM;
     BY_HANDLE_FILE_INFORMATION opened;
     if (targetOfHandle(handle, opened) != Target::File) return EPERM;
     if (createdNew) return 0;
@@ -186,12 +185,32 @@ std::string batchFileUtf8(const std::string &bytes)
     return textFileUtf8(bytes);
 }
 
+int batchFileTypeRefusal(const std::string &path)
+{
+    const std::wstring wide = widen(path);
+    if (isDeviceNamespaceName(wide) || isNullOrConsole(wide)) return EPERM;
+    // Opened for queries only, as a folder can be: the handle tells what the name reaches.
+    const HANDLE handle = CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return 0;
+    int refusal = 0;
+    const DWORD type = win32().getFileType(handle);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (type == FILE_TYPE_DISK && targetOfHandle(handle, info) == Target::File) {
+        if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) refusal = EISDIR;
+    } else if (type != FILE_TYPE_PIPE) {
+        refusal = EPERM;
+    }
+    CloseHandle(handle);
+    return refusal;
+}
+
 std::FILE *openOutputFile(const std::string &name, const std::vector<std::string> &inputFiles, int &error,
                           std::string &unfollowedInput)
 {
     const std::wstring wide = widen(name);
-    // A disk or volume is not even opened for writing.
-    if (startsWith(wide, L"\\\\.\\") && !isNullOrConsole(wide)) {
+    // A disk or volume is not even opened for writing, under any of its names.
+    if (isDeviceNamespaceName(wide)) {
         error = EPERM;
         return nullptr;
     }
