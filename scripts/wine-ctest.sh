@@ -24,12 +24,16 @@ trap '"$WINESERVER" -k < /dev/null > /dev/null 2>&1 || true; rm -rf "$WINEPREFIX
 cd "$dir"
 
 # This test's process has been seen, once in 21 runs of the 32-bit suite on a loaded machine, to
-# be killed by SIGSEGV after printing "[  PASSED  ]". The signal is Wine's own: a fault in any
-# Windows code of the process (the test, the engine, static destructors, the C runtime) ends it
-# with status 5 and "wine: Unhandled page fault", which CTest calls "Failed", never "SEGFAULT".
-# Its process is one of those with a second thread at their end (GoogleTest's Windows watcher of
-# the main thread, started by SCOPED_TRACE), which the process exit must terminate. When this
-# SEGFAULT is the only failure, the test is run once more, alone, and its result stands.
+# be killed by SIGSEGV after printing "[  PASSED  ]". The signal is Wine's own (8.0, 32-bit): a
+# fault in any Windows code of the process (the test, the engine, static destructors, the C
+# runtime) ends it with status 5 and "wine: Unhandled page fault", which CTest calls "Failed",
+# never "SEGFAULT". Its first SCOPED_TRACE, a few milliseconds before the end, makes GoogleTest
+# start a thread that watches the main thread; when the process exits before that thread has
+# finished starting, Wine's signal that ends it meets a thread without its Wine data, and Wine's
+# handler faults (pthread_getspecific under NtCurrentTeb, in ntdll.so). A bare C program that
+# starts such a thread and returns at once dies so about once in 500 runs beside other Wine
+# processes; without the thread, or 200 ms later, never. When this SEGFAULT is the only failure,
+# the test is run once more, alone, and its result stands.
 wine_exit_crash='ModelEngineTest.CardSamplesUseTheStripeNumberAndDumpTheNodes'
 
 # Whether the run whose output is in `results` failed by that one test's SEGFAULT alone.
