@@ -5,10 +5,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <sstream>
 #include <set>
@@ -80,19 +79,18 @@ const BatchFileText &batchFileText(const std::string &path)
     read = true;
     file = BatchFileText{};
     file.path = path;
-    file.error = batchFileTypeRefusal(path);
-    if (file.error != 0) return file;
-    std::ifstream in(fileName(path), std::ios::in | std::ios::binary);
-    file.error = errno;
-    if (!in.is_open()) return file;
+    std::FILE *in = openBatchFile(path, file.error);
+    if (in == nullptr) return file;
     // Read in pieces up to one byte past the limit: enough to know that the file exceeds it.
     std::string bytes;
     std::vector<char> piece(65536);
     while (bytes.size() <= kMaxBatchFileBytes) {
         const size_t wanted = std::min(piece.size(), kMaxBatchFileBytes + 1 - bytes.size());
-        if (in.read(piece.data(), std::streamsize(wanted)).gcount() == 0) break;
-        bytes.append(piece.data(), size_t(in.gcount()));
+        const size_t got = std::fread(piece.data(), 1, wanted, in);
+        if (got == 0) break;
+        bytes.append(piece.data(), got);
     }
+    std::fclose(in);
     if (bytes.size() > kMaxBatchFileBytes) {
         file.error = EFBIG;
         return file;

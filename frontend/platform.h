@@ -39,14 +39,14 @@ std::filesystem::path fileName(const std::string &name);
 // Thread-safe.
 std::string batchFileUtf8(const std::string &bytes);
 
-// Why the file `path` (UTF-8) cannot be a batch file by its type, or 0: a folder (EISDIR)
-// holds no lines, and a device (EPERM) holds no text a user wrote (a disk, or /dev/zero,
-// would be read without end; the console waits for typing), so neither is read. Linux: block
-// and character devices, judged unopened. Windows: a device-namespace name, the null device
-// and the console by their names, then whatever the name opens for queries only unless it is
-// a file of a file system or a pipe. A pipe is read. A name that cannot be looked at is left
-// to the open to report. Thread-safe.
-int batchFileTypeRefusal(const std::string &path);
+// Opens the batch file `path` (UTF-8) for reading its bytes. A folder (EISDIR) holds no lines,
+// and a device (EPERM) holds no text a user wrote (a disk, or /dev/zero, would be read without
+// end; the console waits for typing), so neither is read. Linux: block and character devices
+// are refused unopened. Windows: a device-namespace name, the null device and the console are
+// refused by their names, anything else once opened unless it is a file of a file system or a
+// pipe. A pipe is read, opened once. Returns null with `error` set to EISDIR, EPERM or the
+// system's code (errno) when the file is refused or cannot be opened. Thread-safe.
+std::FILE *openBatchFile(const std::string &path, int &error);
 
 // The error code of openOutputFile when another run (or another program) holds the file.
 constexpr int kOutputFileHeld = -1;

@@ -134,6 +134,17 @@ int outputRefusal(HANDLE handle, bool createdNew, const std::vector<std::string>
     return refusal;
 }
 
+// Why the batch file just opened as `handle` is no text to read, or 0: EPERM for anything but a
+// file of a file system or a pipe (the null device, the console, a disk the system calls no
+// file, a handle of unknown type).
+int batchFileRefusal(HANDLE handle)
+{
+    const DWORD type = win32().getFileType(handle);
+    if (type == FILE_TYPE_PIPE) return 0;
+    BY_HANDLE_FILE_INFORMATION info;
+    return type == FILE_TYPE_DISK && targetOfHandle(handle, info) == Target::File ? 0 : EPERM;
+}
+
 // A batch entry with a wide text, as the disk-number resolution takes it, and its line.
 struct WideEntry {
     char kind;
@@ -185,24 +196,29 @@ std::string batchFileUtf8(const std::string &bytes)
     return textFileUtf8(bytes);
 }
 
-int batchFileTypeRefusal(const std::string &path)
+std::FILE *openBatchFile(const std::string &path, int &error)
 {
     const std::wstring wide = widen(path);
-    if (isDeviceNamespaceName(wide) || isNullOrConsole(wide)) return EPERM;
-    // Opened for queries only, as a folder can be: the handle tells what the name reaches.
-    const HANDLE handle = CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return 0;
-    int refusal = 0;
-    const DWORD type = win32().getFileType(handle);
-    BY_HANDLE_FILE_INFORMATION info;
-    if (type == FILE_TYPE_DISK && targetOfHandle(handle, info) == Target::File) {
-        if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) refusal = EISDIR;
-    } else if (type != FILE_TYPE_PIPE) {
-        refusal = EPERM;
+    if (isDeviceNamespaceName(wide) || isNullOrConsole(wide)) {
+        error = EPERM;
+        return nullptr;
     }
-    CloseHandle(handle);
-    return refusal;
+    // Opened once and judged by its handle: a pipe opened a second time would have lost its lines.
+    const int fd = _wsopen(wide.c_str(), _O_RDONLY | _O_BINARY, _SH_DENYNO);
+    if (fd < 0) {
+        // A folder cannot be opened as a file; its attributes tell it from a file that may not be read.
+        const DWORD attributes = GetFileAttributesW(wide.c_str());
+        const bool folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        error = folder ? EISDIR : errno;
+        return nullptr;
+    }
+    error = batchFileRefusal(reinterpret_cast<HANDLE>(_get_osfhandle(fd)));
+    std::FILE *file = error == 0 ? _wfdopen(fd, L"rb") : nullptr;
+    if (file == nullptr) {
+        if (error == 0) error = errno;
+        _close(fd);
+    }
+    return file;
 }
 
 std::FILE *openOutputFile(const std::string &name, const std::vector<std::string> &inputFiles, int &error,
