@@ -207,9 +207,10 @@ std::FILE *openBatchFile(const std::string &path, int &error)
     const int fd = _wsopen(wide.c_str(), _O_RDONLY | _O_BINARY, _SH_DENYNO);
     if (fd < 0) {
         // A folder cannot be opened as a file; its attributes tell it from a file that may not be read.
+        const int openError = errno;
         const DWORD attributes = GetFileAttributesW(wide.c_str());
         const bool folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        error = folder ? EISDIR : errno;
+        error = folder ? EISDIR : openError;
         return nullptr;
     }
     error = batchFileRefusal(reinterpret_cast<HANDLE>(_get_osfhandle(fd)));
