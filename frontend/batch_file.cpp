@@ -5,10 +5,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <sstream>
 #include <set>
@@ -69,18 +68,6 @@ struct BatchFileText {
     std::string text;
 };
 
-// Why the file at `path` cannot be a batch file by its type, or 0: a folder holds no lines,
-// and a device holds no text a user wrote (a disk, or /dev/zero, would be read without end),
-// so neither is opened. A name that cannot be looked at is left to the open to report.
-int refusedType(const std::string &path)
-{
-    std::error_code unknown;
-    const std::filesystem::file_status type = std::filesystem::status(fileName(path), unknown);
-    if (std::filesystem::is_directory(type)) return EISDIR;
-    if (std::filesystem::is_block_file(type) || std::filesystem::is_character_file(type)) return EPERM;
-    return 0;
-}
-
 // Reads the file at `path` whole, once: later calls for the same path return what the first
 // one read, so a pipe is never read twice. A file larger than the limit counts as not opened
 // (EFBIG), read no further than one byte past it.
@@ -92,19 +79,18 @@ const BatchFileText &batchFileText(const std::string &path)
     read = true;
     file = BatchFileText{};
     file.path = path;
-    file.error = refusedType(path);
-    if (file.error != 0) return file;
-    std::ifstream in(fileName(path), std::ios::in | std::ios::binary);
-    file.error = errno;
-    if (!in.is_open()) return file;
+    std::FILE *in = openBatchFile(path, file.error);
+    if (in == nullptr) return file;
     // Read in pieces up to one byte past the limit: enough to know that the file exceeds it.
     std::string bytes;
     std::vector<char> piece(65536);
     while (bytes.size() <= kMaxBatchFileBytes) {
         const size_t wanted = std::min(piece.size(), kMaxBatchFileBytes + 1 - bytes.size());
-        if (in.read(piece.data(), std::streamsize(wanted)).gcount() == 0) break;
-        bytes.append(piece.data(), size_t(in.gcount()));
+        const size_t got = std::fread(piece.data(), 1, wanted, in);
+        if (got == 0) break;
+        bytes.append(piece.data(), got);
     }
+    std::fclose(in);
     if (bytes.size() > kMaxBatchFileBytes) {
         file.error = EFBIG;
         return file;

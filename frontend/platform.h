@@ -39,6 +39,15 @@ std::filesystem::path fileName(const std::string &name);
 // Thread-safe.
 std::string batchFileUtf8(const std::string &bytes);
 
+// Opens the batch file `path` (UTF-8) for reading its bytes. A folder (EISDIR) holds no lines,
+// and a device (EPERM) holds no text a user wrote (a disk, or /dev/zero, would be read without
+// end; the console waits for typing), so neither is read. Linux: block and character devices
+// are refused unopened. Windows: a device-namespace name, the null device and the console are
+// refused by their names, anything else once opened unless it is a file of a file system or a
+// pipe. A pipe is read, opened once. Returns null with `error` set to EISDIR, EPERM or the
+// system's code (errno) when the file is refused or cannot be opened. Thread-safe.
+std::FILE *openBatchFile(const std::string &path, int &error);
+
 // Empties the regular file behind `file` (opened by openOutputFile, output_guard.h), so that the next write
 // lands at its start; the null device, the console, pipes and the standard streams are left
 // alone. Returns false with errno set when the file cannot be emptied. Not thread-safe for

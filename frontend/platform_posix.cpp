@@ -35,6 +35,20 @@ std::string batchFileUtf8(const std::string &bytes)
     return bytes;
 }
 
+std::FILE *openBatchFile(const std::string &path, int &error)
+{
+    // A name that cannot be looked at is left to the open to report.
+    std::error_code unknown;
+    const std::filesystem::file_status type = std::filesystem::status(fileName(path), unknown);
+    error = 0;
+    if (std::filesystem::is_directory(type)) error = EISDIR;
+    if (std::filesystem::is_block_file(type) || std::filesystem::is_character_file(type)) error = EPERM;
+    if (error != 0) return nullptr;
+    std::FILE *file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) error = errno;
+    return file;
+}
+
 namespace {
 
 // The standard output or standard error stream when the regular file `opened` is the file

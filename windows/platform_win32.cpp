@@ -6,7 +6,6 @@
 // intact. The Windows layer's own records (DeviceReader::path, DiskMap, displayName) stay wide.
 #include "frontend/platform.h"
 
-#include <cwchar>
 #include <fcntl.h>
 #include <io.h>
 #include <iostream>
@@ -25,6 +24,7 @@
 #include "frontend/run_state.h"
 #include "frontend/settings.h"
 #include "windows/device_access.h"
+#include "windows/device_names.h"
 #include "windows/disk_list.h"
 #include "windows/run_additions.h"
 #include "windows/text_encoding.h"
@@ -56,11 +56,6 @@ std::wstring widen(const std::string &text)
 std::string utf8(const std::wstring &text)
 {
     return utf8FromWide(text);
-}
-
-bool startsWith(const std::wstring &text, const wchar_t *prefix)
-{
-    return text.compare(0, std::wcslen(prefix), prefix) == 0;
 }
 
 bool sameNameIgnoringCase(const std::wstring &a, const wchar_t *b)
@@ -112,10 +107,11 @@ FileId fileIdOf(const BY_HANDLE_FILE_INFORMATION &info)
 
 // What the output just opened as `handle` is, for the guard: the null device and the console
 // are characters, a pipe is a pipe (no storage); a file of a file system is judged by its
-// identity; a disk, a volume and anything of unknown type count as a device.
+// identity; a disk, a volume and anything of unknown type (Wine's \\.\PhysicalDrive0) count as
+// a device.
 OpenedOutput openedOutputOf(HANDLE handle, bool createdNew)
 {
-    const DWORD type = GetFileType(handle);
+    const DWORD type = win32().getFileType(handle);
     if (type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE) return {OutputKind::Stream, {}, false};
     BY_HANDLE_FILE_INFORMATION info;
     if (type != FILE_TYPE_DISK || targetOfHandle(handle, info) != Target::File) return {OutputKind::Device, {}, false};
@@ -128,6 +124,17 @@ OutputVerdict refusedFor(OutputRefusal refusal, int error = 0)
     verdict.refusal = refusal;
     verdict.error = error;
     return verdict;
+}
+
+// Why the batch file just opened as `handle` is no text to read, or 0: EPERM for anything but a
+// file of a file system or a pipe (the null device, the console, a disk the system calls no
+// file, a handle of unknown type).
+int batchFileRefusal(HANDLE handle)
+{
+    const DWORD type = win32().getFileType(handle);
+    if (type == FILE_TYPE_PIPE) return 0;
+    BY_HANDLE_FILE_INFORMATION info;
+    return type == FILE_TYPE_DISK && targetOfHandle(handle, info) == Target::File ? 0 : EPERM;
 }
 
 // A batch entry with a wide text, as the disk-number resolution takes it, and its line.
@@ -181,11 +188,37 @@ std::string batchFileUtf8(const std::string &bytes)
     return textFileUtf8(bytes);
 }
 
+std::FILE *openBatchFile(const std::string &path, int &error)
+{
+    const std::wstring wide = widen(path);
+    if (isDeviceNamespaceName(wide) || isNullOrConsole(wide)) {
+        error = EPERM;
+        return nullptr;
+    }
+    // Opened once and judged by its handle: a pipe opened a second time would have lost its lines.
+    const int fd = _wsopen(wide.c_str(), _O_RDONLY | _O_BINARY, _SH_DENYNO);
+    if (fd < 0) {
+        // A folder cannot be opened as a file; its attributes tell it from a file that may not be read.
+        const int openError = errno;
+        const DWORD attributes = GetFileAttributesW(wide.c_str());
+        const bool folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        error = folder ? EISDIR : openError;
+        return nullptr;
+    }
+    error = batchFileRefusal(reinterpret_cast<HANDLE>(_get_osfhandle(fd)));
+    std::FILE *file = error == 0 ? _wfdopen(fd, L"rb") : nullptr;
+    if (file == nullptr) {
+        if (error == 0) error = errno;
+        _close(fd);
+    }
+    return file;
+}
+
 std::FILE *openOutputFile(const std::string &name, const std::vector<std::string> &inputs, OutputVerdict &verdict)
 {
     const std::wstring wide = widen(name);
-    // A disk or volume is not even opened for writing.
-    if (startsWith(wide, L"\\\\.\\") && !isNullOrConsole(wide)) {
+    // A disk or volume is not even opened for writing, under any of its names.
+    if (isDeviceNamespaceName(wide)) {
         verdict = refusedFor(OutputRefusal::Device);
         return nullptr;
     }

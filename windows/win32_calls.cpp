@@ -12,6 +12,7 @@ const Win32Calls realCalls = {
     &DeviceIoControl,
     &GetLastError,
     &GetFileInformationByHandle,
+    &GetFileType,
     &SetupDiGetClassDevsW,
     &SetupDiEnumDeviceInfo,
     &SetupDiEnumDeviceInterfaces,

@@ -16,6 +16,7 @@ struct Win32Calls {
     BOOL(WINAPI *deviceIoControl)(HANDLE, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
     DWORD(WINAPI *getLastError)();
     BOOL(WINAPI *getFileInformationByHandle)(HANDLE, LPBY_HANDLE_FILE_INFORMATION);
+    DWORD(WINAPI *getFileType)(HANDLE);
 
     HDEVINFO(WINAPI *setupDiGetClassDevsW)(const GUID *, PCWSTR, HWND, DWORD);
     BOOL(WINAPI *setupDiEnumDeviceInfo)(HDEVINFO, DWORD, PSP_DEVINFO_DATA);

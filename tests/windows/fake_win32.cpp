@@ -328,6 +328,8 @@ FakeWin32::FakeWin32() : calls_(), override_(calls_)
         fakeDeviceIoControl,
         fakeGetLastError,
         fakeGetFileInformationByHandle,
+        // The type of a handle is the real one: the files the front end writes are real.
+        &GetFileType,
         fakeSetupDiGetClassDevsW,
         fakeSetupDiEnumDeviceInfo,
         fakeSetupDiEnumDeviceInterfaces,

@@ -336,6 +336,69 @@ test_null_and_console_outputs() {
   expect_status 412 "log over a disk"
 }
 
+# Every spelling of a disk or volume, whatever its prefix (\\.\, \\?\, \??\, GLOBALROOT), slashes
+# and case, is refused as the log or the CSV file before anything is opened or sampled: status
+# 412 or 410 at start-up, as \\.\PhysicalDrive0 always was. A file named through the namespace
+# (\\?\Z:\..., \\.\Z:\...) is an ordinary file and is written.
+test_device_namespace_outputs_refused_by_name() {
+  make_image image.img 8
+  put image.img 0 32 text
+  local win
+  win=$(winpath image.img)
+  local names=('\\?\PhysicalDrive0' '//./PhysicalDrive0' '\??\PhysicalDrive0' '\\?\C:' '\??\C:' '//./C:'
+               '//?/physicaldrive0' '\/.\c:' '\\?\GLOBALROOT\Device\Harddisk0\Partition0'
+               '\\.\globalroot\Device\Null' '\\.\C:\..\PhysicalDrive0')
+  local name
+  for name in "${names[@]}"; do
+    winrun -s VRT -d "$win" -p 1 -t 20 -Q 5 -c "$name" --logfile "$(winpath run.log)"
+    expect_status 410 "-c $name"
+    expect_text err "cannot create csv file$name"$'\n'
+    expect_text out ""
+    winrun -s VRT -d "$win" -p 1 -t 20 -Q 5 --logfile "$name"
+    expect_status 412 "--logfile $name"
+    expect_text err "Cannot create logfile $name - Operation not permitted"$'\n'
+    expect_text out ""
+  done
+
+  winrun -s VRT -d "$win" -p 1 -t 20 -Q 5 -c "\\\\?\\$(winpath long.csv)" --logfile "\\\\.\\$(winpath device.log)"
+  expect_status 0 "files named through the device namespace"
+  tr -d '\r' < long.csv > long.csv.txt
+  expect_lines long.csv.txt "$(re "$CSV_HEADER")" "20,$(re "$win"),[-0-9.,]+"
+  tr -d '\r' < device.log > device.log.txt
+  expect_line device.log.txt "Finished vantrel"
+}
+
+# A device or folder given as the batch file is refused unread, with status 423: the null
+# device (which read as an empty file), a disk or volume under any spelling, and the console
+# (which waited for typed input); a folder as before. A pipe is read.
+test_device_batch_files_refused_unread() {
+  mkdir folder
+  local names=(NUL nul '\\.\NUL' '\\.\PhysicalDrive0' '\\?\PhysicalDrive0' '\\?\C:' '//./C:' 'Z:\dev\null')
+  local name
+  for name in "${names[@]}"; do
+    winrun -s VRT --config "$name" -p 1 --logfile "$(winpath run.log)"
+    expect_status 423 "--config $name"
+    expect_text err "Cannot open configuration file $name - Operation not permitted"$'\n'
+  done
+  winrun -s VRT --config "$(winpath folder)" -p 1 --logfile "$(winpath run.log)"
+  expect_status 423 "a folder"
+  expect_text err "Cannot open configuration file $(winpath folder) - Is a directory"$'\n'
+
+  console_run -s VRT --config CON -p 1 --logfile "$(winpath run.log)"
+  expect_status 423 "--config CON"
+  expect_line console "Cannot open configuration file CON - Operation not permitted"
+
+  make_image image.img 8
+  put image.img 0 32 text
+  mkfifo batch.fifo
+  local image="\\\\?\\$(winpath image.img)"
+  timeout 600 bash -c 'printf "%s\n" "$1" > batch.fifo' writer "$image" &
+  winrun -s VRT --config "$(winpath batch.fifo)" -p 1 -t 20 -Q 5 --logfile "$(winpath run.log)"
+  wait
+  expect_status 0 "a pipe"
+  expect_match out "^[0-9]+ +\|$(re "$image") \|" 1
+}
+
 # A report on a pipe whose reader has left (it opened the pipe and went before the program
 # started) fails with the real reason, as on Linux, and the log says so too.
 test_report_on_a_pipe_without_reader() {

@@ -20,6 +20,7 @@
 #include "frontend/records.h"
 #include "frontend/run_state.h"
 #include "tests/windows/fake_win32.h"
+#include "windows/win32_calls.h"
 #include "tests/windows_seam/listed_entry.h"
 
 namespace {
@@ -265,6 +266,44 @@ TEST(PlatformSeamTest, OutputFilesThatAreInputsAreRefusedAfterTheirOpen)
     }
     EXPECT_EQ(fileText(input), "image");
     for (const auto &path : {input, other, fresh}) std::filesystem::remove(path);
+}
+
+// The type the system reports for every handle in OutputsOfAnUnknownTypeAreRefusedAfterTheirOpen.
+DWORD reportedFileType = FILE_TYPE_UNKNOWN;
+
+DWORD WINAPI reportFileType(HANDLE)
+{
+    return reportedFileType;
+}
+
+// Only a file of a file system, a character device and a pipe take an output: a handle of any
+// other type (a disk under a name the system does not call one a disk) is refused after its
+// open, and the file is left as it was.
+TEST(PlatformSeamTest, OutputsOfAnUnknownTypeAreRefusedAfterTheirOpen)
+{
+    const std::filesystem::path path = std::filesystem::temp_directory_path() / "vantrel_seam_type.csv";
+    Win32Calls calls = realWin32Calls();
+    calls.getFileType = reportFileType;
+    const ScopedWin32Override override(calls);
+    const struct {
+        DWORD type;
+        OutputRefusal refusal;
+    } cases[] = {
+        {FILE_TYPE_UNKNOWN, OutputRefusal::Device}, {FILE_TYPE_REMOTE, OutputRefusal::Device},
+        {FILE_TYPE_CHAR, OutputRefusal::None},      {FILE_TYPE_PIPE, OutputRefusal::None},
+        {FILE_TYPE_DISK, OutputRefusal::None},
+    };
+    for (const auto &c : cases) {
+        std::ofstream(path, std::ios::binary) << "earlier run\n";
+        reportedFileType = c.type;
+        OutputVerdict verdict;
+        std::FILE *file = openOutputFile(path.string(), {}, verdict);
+        EXPECT_EQ(file == nullptr, c.refusal != OutputRefusal::None) << c.type;
+        EXPECT_EQ(verdict.refusal, c.refusal) << c.type;
+        if (file != nullptr) closeOutputFile(file);
+        EXPECT_EQ(fileText(path), "earlier run\n") << c.type;
+    }
+    std::filesystem::remove(path);
 }
 
 TEST(PlatformSeamTest, ExitStatusesAreTheCodePlus403)
