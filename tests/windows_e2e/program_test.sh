@@ -352,7 +352,7 @@ test_device_namespace_outputs_refused_by_name() {
   for name in "${names[@]}"; do
     winrun -s VRT -d "$win" -p 1 -t 20 -Q 5 -c "$name" --logfile "$(winpath run.log)"
     expect_status 410 "-c $name"
-    expect_text err "cannot create csv file$name"$'\n'
+    expect_text err "cannot create csv file$name"$'\n'"cannot create csv file$name - Operation not permitted"$'\n'
     expect_text out ""
     winrun -s VRT -d "$win" -p 1 -t 20 -Q 5 --logfile "$name"
     expect_status 412 "--logfile $name"
