@@ -3,7 +3,7 @@
 #define VANTREL_FRONTEND_SYNC_QUEUE_H
 
 #include <condition_variable>
-#include <deque>
+#include <list>
 #include <memory>
 #include <mutex>
 
@@ -11,7 +11,8 @@
 // a push at `level` is accepted only when limit >= level and limit >= 1; a refused item is
 // deleted. Pushes never wait; pops wait while the queue is empty, unless it is closed to its
 // waiters (close). Every operation is thread-safe; the mutex is held only for the queue
-// operation itself.
+// operation itself. An empty queue holds no memory: a queue made before main allocates nothing,
+// so that no allocation can fail before the program's failure road can take it.
 template <typename Item>
 class SyncQueue {
 public:
@@ -24,7 +25,7 @@ public:
         if (!item) return;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (limit_ < 1 || limit_ < level) return;  // item deleted on leaving
+            if (!passes(level)) return;  // item deleted on leaving
             queue_.push_back(std::move(item));
         }
         cond_.notify_one();
@@ -93,8 +94,18 @@ public:
         return limit_;
     }
 
+    // Whether a push at `level` would pass the level filter.
+    bool takes(int level) const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return passes(level);
+    }
+
 private:
-    std::deque<Pointer> queue_;
+    bool passes(int level) const { return limit_ >= 1 && limit_ >= level; }
+
+
+    std::list<Pointer> queue_;
     int limit_ = 0;
     bool closed_ = false;
     mutable std::mutex mutex_;

@@ -135,12 +135,139 @@ void reportDeviceEnd(const Calculations &figures, const DeviceEnd &end)
     if (!note.empty()) totalCalculations->log(1, note);
 }
 
+// A finished device of a batch, kept for the final summaries.
+struct KeptDevice {
+    Calculations figures;
+    std::string name;
+};
+
+// One item of the final report made ready: its console and CSV texts, and its log lines (a
+// heading, then the end-of-run lines).
+struct PreparedSummary {
+    PreparedReport report;
+    std::string logHeading;
+    RunEndLines logLines;
+};
+
+// A batch's final report made ready whenever what it shows changes (a device kept, the name
+// column widened), while memory is there, so that writing it asks for no memory at all.
+struct PreparedFinalReport {
+    int width = -1;  // the name column it was made for; -1 before it was first made
+    ReportHeaders headers;
+    std::vector<PreparedSummary> devices;
+    PreparedSummary totals;
+};
+
+// The devices of a run that have a result, in order, and how many of them the totals cover,
+// with their final report made ready; and how far the run has come, so that a run that fails
+// part-way still reports the devices it finished, and a report that fails part-way is never
+// begun again. Nothing here allocates before the first device is kept: the one instance is
+// made before main.
+struct RunResults {
+    std::vector<KeptDevice> kept;
+    int totalled = 0;
+    PreparedFinalReport finalReport;
+    bool batchRun = false;
+    int sampledDevices = 0;  // devices sampled to their end, with or without figures
+    bool reportBegun = false;
+    bool reportDone = false;
+    // Where the final report is: "device " and the name of the device being reported, or
+    // "the totals" (for the line that says where a failed report stopped).
+    std::string_view reportAt;
+    std::string_view reportAtName;
+};
+
+RunResults runResults;
+
+// The final report of the devices `kept` and of `totals`, which cover `totalled` of them, for a
+// name column of `width`. Throws std::bad_alloc.
+PreparedFinalReport prepareFinalReport(const std::vector<KeptDevice> &kept, const Calculations &totals,
+                                       int totalled, int width)
+{
+    PreparedFinalReport ready;
+    ready.width = width;
+    ready.headers = prepareReportHeaders(width);
+    ready.devices.reserve(kept.size());
+    for (const KeptDevice &device : kept) {
+        ready.devices.push_back({prepareReport(device.figures, device.name, REPORT_DEVICE, totalled, width),
+                                 "Summarize device " + device.name + ":", runEndLines(device.figures)});
+    }
+    ready.totals = {prepareReport(totals, std::string(), REPORT_TOTAL, totalled, width),
+                    "Summarize total " + std::to_string(totalled) + " devices", runEndLines(totals)};
+    return ready;
+}
+
+// Makes a batch's final report ready again when the name column has widened since it was made
+// (a device just registered its name). A failure (std::bad_alloc) leaves the report as it was,
+// whole for its own width.
+void keepFinalReportReady(RunResults &results)
+{
+    if (!results.batchRun || results.finalReport.width == nameColumnWidth) return;
+    results.finalReport = prepareFinalReport(results.kept, *totalCalculations, results.totalled, nameColumnWidth);
+}
+
+// Keeps the result of the device `name` for the final summaries and makes the final report
+// ready with it; a device that reached the sample target also joins the totals
+// (totalCalculations). A failure (std::bad_alloc) leaves the results and their report as they
+// were, so that the totals always cover the devices kept.
+void keepResult(const Calculations &figures, const std::string &name, RunResults &results)
+{
+    Calculations totals = *totalCalculations;
+    int totalled = results.totalled;
+    if (!belowSampleTarget(figures)) {
+        totals += figures;
+        finaliseTotals(&totals);
+        ++totalled;
+    }
+    results.kept.push_back({figures, name});
+    try {
+        results.finalReport = prepareFinalReport(results.kept, totals, totalled, nameColumnWidth);
+    } catch (...) {
+        results.kept.pop_back();
+        throw;
+    }
+    *totalCalculations = totals;
+    results.totalled = totalled;
+}
+
+// A batch's final summaries, under a fresh table header: each kept device's summary on the
+// console, in the CSV file and the log, then the totals, whose device count is that of the
+// devices they cover. Writes what was made ready, so that it needs no memory. The logger thread
+// must be stopped. The report is written once: when it is asked for again after it failed
+// part-way (std::bad_alloc from an output failure's message), it writes no row twice but says,
+// on the console and in the log, where it stopped.
+void reportBatchResults(RunResults &results)
+{
+    if (results.reportBegun) {
+        if (!results.reportDone) {
+            failureLine({"The final report stopped at ", results.reportAt, results.reportAtName});
+            results.reportDone = true;
+        }
+        return;
+    }
+    results.reportBegun = true;
+    const PreparedFinalReport &ready = results.finalReport;
+    reportHeaderShown = false;
+    for (size_t i = 0; i < ready.devices.size(); ++i) {
+        const PreparedSummary &device = ready.devices[i];
+        results.reportAt = "device ";
+        results.reportAtName = results.kept[i].name;
+        writePreparedReport(device.report, ready.headers);
+        writeRunEnd(device.logHeading, device.logLines);
+    }
+    results.reportAt = "the totals";
+    results.reportAtName = {};
+    writeRunEnd(ready.totals.logHeading, ready.totals.logLines);
+    writePreparedReport(ready.totals.report, ready.headers);
+    results.reportDone = true;
+}
+
 // Samples the current device (devicePath, already sized) and leaves its figures in
-// `figures`. `deviceCount` is the number of devices sampled before it. Returns false when the
+// `figures`; a batch's final report is made ready for its name. Returns false when the
 // run failed on it (runStatus holds the code): a sampler thread failed, a thread could not be
 // started, the engine's memory could not be had or every sampler thread ended early. The
 // sampler threads are joined either way.
-bool sampleDevice(Calculations *figures, int deviceCount)
+bool sampleDevice(Calculations *figures, RunResults &results)
 {
     ioErrorLimit = ioErrorLimitFor(deviceSizeBytes, settings.inblockSize, settings.ioErrorFraction);
 
@@ -194,12 +321,13 @@ bool sampleDevice(Calculations *figures, int deviceCount)
 
     if (settings.verbose) {
         printRunHeader(settings.devicePath);
-    } else if (deviceCount == 0) {
+    } else if (results.sampledDevices == 0) {
         const std::string started = "Analysis started at: " + timestampText();
         consoleAndLog(std::cerr, started);
     }
     DeviceResult row{figures, deviceName};
     printReport(&row, REPORT_REGISTER);
+    keepFinalReportReady(results);
 
     // The device is done when the sample target is reached, every sampler thread has finished
     // (an exhaustive pass: only these two) or the run failed. The sampler threads wake the
@@ -231,76 +359,6 @@ bool sampleDevice(Calculations *figures, int deviceCount)
     // The device's last tick, with its final figures now that every sampler thread is done.
     if (sampled) monitorTick(figures, &row);
     return sampled;
-}
-
-// The devices of a run that have a result, in order, and how many of them the totals cover;
-// and how far the run has come, so that a run that fails part-way still reports the devices it
-// finished, and a report that fails part-way is never begun again.
-struct RunResults {
-    std::queue<std::unique_ptr<DeviceResult>> kept;
-    int totalled = 0;
-    bool batchRun = false;
-    int sampledDevices = 0;  // devices sampled to their end, with or without figures
-    bool reportBegun = false;
-    bool reportDone = false;
-    // Where the final report is: "device " and the name of the device being reported, or
-    // "the totals" (for the line that says where a failed report stopped).
-    std::string_view reportAt;
-    std::string_view reportAtName;
-};
-
-RunResults runResults;
-
-// Keeps the result of the device `name` for the final summaries; a device that reached the
-// sample target also joins the totals (totalCalculations). A failure (std::bad_alloc) leaves
-// the results as they were, so that the totals always cover the devices kept.
-void keepResult(const Calculations &figures, const std::string &name, RunResults &results)
-{
-    auto copy = std::make_unique<Calculations>(figures);
-    results.kept.push(std::make_unique<DeviceResult>(DeviceResult{copy.get(), name}));
-    copy.release();  // the kept result owns it now
-    if (!belowSampleTarget(figures)) {
-        *totalCalculations += figures;
-        finaliseTotals(totalCalculations);
-        results.totalled++;
-    }
-}
-
-// A batch's final summaries, under a fresh table header: each kept device's summary on the
-// console, in the CSV file and the log, then the totals, whose device count is that of the
-// devices they cover. Frees the kept results. The logger thread must be stopped. The report is
-// written once: when it is asked for again after it failed part-way (std::bad_alloc from any of
-// its steps), it writes no row twice but says, on the console and in the log, where it stopped.
-void reportBatchResults(RunResults &results)
-{
-    if (results.reportBegun) {
-        if (!results.reportDone) {
-            failureLine({"The final report stopped at ", results.reportAt, results.reportAtName});
-            results.reportDone = true;
-        }
-        return;
-    }
-    results.reportBegun = true;
-    reportHeaderShown = false;
-    resultCount = results.totalled;
-    // An entry leaves the queue only once it is reported, so that its name stays for the line
-    // above.
-    for (; !results.kept.empty(); results.kept.pop()) {
-        DeviceResult &kept = *results.kept.front();
-        results.reportAt = "device ";
-        results.reportAtName = kept.name;
-        printReport(&kept, REPORT_DEVICE);
-        queueLogLine(0, "Summarize device " + kept.name + ":");
-        writeRunEnd(kept.figures);
-        delete kept.figures;
-    }
-    results.reportAt = "the totals";
-    results.reportAtName = {};
-    queueLogLine(0, "Summarize total " + std::to_string(resultCount) + " devices");
-    writeRunEnd(totalCalculations);
-    DeviceResult totals{totalCalculations, ""};
-    printReport(&totals, REPORT_TOTAL);
-    results.reportDone = true;
 }
 
 // Ends a run that failed with `code`. A batch that fails after it finished devices first
@@ -368,6 +426,8 @@ int runDevices()
     platformBeforeDevices(batchRun, *batch);
     // One device under several names is sampled once: disk numbers are resolved by now.
     if (batchRun) dropBatchDuplicates(*batch, totalCalculations);
+    // A batch in which no device can be sized still ends with its (empty) totals.
+    keepFinalReportReady(results);
 
     int &deviceCount = results.sampledDevices;
     do {
@@ -392,7 +452,7 @@ int runDevices()
         }
 
         const uint32_t failedReadsBefore = ioErrors.load();
-        if (!sampleDevice(runCalculations.get(), deviceCount)) endFailedRun(runStatus.load());
+        if (!sampleDevice(runCalculations.get(), results)) endFailedRun(runStatus.load());
 
         // Without a measured sample the figures are not numbers, or not measurements: such a
         // device has no result, and says why.
@@ -407,7 +467,7 @@ int runDevices()
                             shortRead == kNoShortRead ? std::nullopt : std::optional<uint64_t>(shortRead),
                             !settings.exhaustive && !belowSampleTarget(*runCalculations)};
         reportDeviceEnd(*runCalculations, end);
-        if (kept) keepResult(*runCalculations, deviceName, results);
+        if (kept && batchRun) keepResult(*runCalculations, deviceName, results);
         ++deviceCount;
         if (settings.verbose) writeStandardOutput("\nFinish time: " + timestampText() + "\n");
     } while (!batch->empty());
@@ -420,7 +480,6 @@ int runDevices()
         DeviceResult row{runCalculations.get(), deviceName};
         if (!settings.verbose && hasMeasuredSamples(*runCalculations)) printReport(&row, REPORT_ROW);
         writeRunEnd(runCalculations.get());
-        for (; !results.kept.empty(); results.kept.pop()) delete results.kept.front()->figures;
     }
     runCalculations.reset();
     closeCsvFile();
@@ -453,6 +512,7 @@ int main(int argc, char **argv)
         // A closed standard stream must not lend its number to the log or the CSV file.
         if (fillClosedStandardStreams()) markStandardOutputMissing();
         csvSeparator = ",";
+        settings.logfile = kInitialLogFileName;
         // The arguments as UTF-8 text, whatever form the platform hands them in.
         std::vector<std::string> arguments = commandLineArguments(argc, argv);
         std::vector<char *> argumentPointers;
