@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 #include <ctime>
+#include <exception>
 #include <iostream>
 #include <memory>
 #include <new>
@@ -44,7 +45,7 @@ void emptyReadQueue()
     }
 }
 
-// The sampler threads' records of one device, freed when it ends.
+// The sampler threads' records of one device, freed with it.
 struct ThreadRecords {
     std::vector<threadWorkData *> list;
     ThreadRecords() = default;
@@ -56,38 +57,96 @@ struct ThreadRecords {
     }
 };
 
-// The sampler threads of one device. Leaving its scope stops and joins them, after a failure
-// or an exception too, so that no sampler thread outlives its device or its records.
+// What the sampler threads of one device use besides the run's shared state: their records,
+// their own copy of the device's name (devicePath changes with the next batch entry) and the
+// engine's memory.
+struct SamplingMemory {
+    ThreadRecords records;
+    std::string deviceName;
+    std::unique_ptr<uint8_t[]> engineMemory;
+};
+
+// The sampler threads of one device and the memory they use. Leaving its scope stops them, after
+// a failure or an exception too.
 class SamplerCrew {
 public:
-    // Room for `count` threads is made up front: once a thread runs, owning it must not need
-    // memory (a thread destroyed unjoined ends the process). Throws std::bad_alloc.
-    explicit SamplerCrew(int count) { threads_.reserve(size_t(count)); }
+    // Takes over `memory`; room for `count` threads is made up front: once a thread runs,
+    // owning it must not need memory (a thread destroyed unjoined ends the process). Throws
+    // std::bad_alloc.
+    SamplerCrew(int count, std::unique_ptr<SamplingMemory> memory) : memory_(std::move(memory))
+    {
+        threads_.reserve(size_t(count));
+    }
     SamplerCrew(const SamplerCrew &) = delete;
     SamplerCrew &operator=(const SamplerCrew &) = delete;
-    ~SamplerCrew() { stopAndJoin(); }
+    ~SamplerCrew() { stop(); }
 
-    // Starts one sampler thread for `record` on the device `name`, at most as many as the
+    // Starts the sampler thread of record `index` on the crew's device, at most as many as the
     // crew has room for. Throws std::system_error when the system cannot start a thread, and
     // std::bad_alloc; no thread is started then.
-    void start(threadWorkData *record, const char *name, Calculations *figures)
+    void start(int index, Calculations *figures)
     {
         if (threads_.size() == threads_.capacity()) return;
-        threads_.emplace_back(samplerThread, record, name, figures);
+        threads_.emplace_back(samplerThread, memory_->records.list[size_t(index)],
+                              memory_->deviceName.c_str(), figures);
     }
 
-    // Stops the threads (closing the read queue, which needs no memory) and joins them.
-    // The device is done by now (the engine ended it, every thread finished, or the run failed),
-    // so no thread has work left that a stop would cut short.
-    void stopAndJoin() noexcept
+    // Stops the threads, closing the read queue (which needs no memory). While the run goes
+    // well, joins every thread: the device is done by now (the engine ended it or every thread
+    // finished), so no thread has work left that the stop would cut short. After a failure
+    // (runStatus set, or an exception on its way out), it gives the threads kStopGraceMs to
+    // leave, joins those that did and leaves the others running, each in a read that may never
+    // end (a dying disk's retries): the run's end must not wait for them. The crew's memory is
+    // then never freed, so that no thread left behind touches freed memory before the process
+    // ends (exitWith's _Exit does not wait for them).
+    void stop() noexcept
     {
         if (threads_.empty()) return;
         readQueue.close();
+        const bool failing = runStatus.load() != 0 || std::uncaught_exceptions() > 0;
+        if (failing && !threadsLeaveInTime()) {
+            leaveUnfinishedThreads();
+            return;
+        }
         for (std::thread &thread : threads_) thread.join();
         threads_.clear();
     }
 
 private:
+    // How long a stop after a failure waits for the threads to leave.
+    static constexpr int kStopGraceMs = 500;
+
+    // The records of the started threads (threads_[i] serves records.list[i]).
+    bool startedThreadsFinished() const
+    {
+        for (size_t i = 0; i < threads_.size(); ++i) {
+            if (!memory_->records.list[i]->finished.load()) return false;
+        }
+        return true;
+    }
+
+    // Waits up to kStopGraceMs for every started thread to set its finished flag; whether all did.
+    bool threadsLeaveInTime()
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopGraceMs);
+        return monitorWake.waitUntil(deadline, [this] { return startedThreadsFinished(); });
+    }
+
+    // Joins the threads that have finished, lets the others run on and leaks the memory they use.
+    void leaveUnfinishedThreads() noexcept
+    {
+        for (size_t i = 0; i < threads_.size(); ++i) {
+            if (memory_->records.list[i]->finished.load()) {
+                threads_[i].join();
+            } else {
+                threads_[i].detach();
+            }
+        }
+        threads_.clear();
+        static_cast<void>(memory_.release());
+    }
+
+    std::unique_ptr<SamplingMemory> memory_;
     std::vector<std::thread> threads_;
 };
 
@@ -266,13 +325,17 @@ void reportBatchResults(RunResults &results)
 // `figures`; a batch's final report is made ready for its name. Returns false when the
 // run failed on it (runStatus holds the code): a sampler thread failed, a thread could not be
 // started, the engine's memory could not be had or every sampler thread ended early. The
-// sampler threads are joined either way.
+// sampler threads are stopped either way: joined, or after a failure left in reads that do not
+// end (see SamplerCrew::stop).
 bool sampleDevice(Calculations *figures, RunResults &results)
 {
     ioErrorLimit = ioErrorLimitFor(deviceSizeBytes, settings.inblockSize, settings.ioErrorFraction);
 
-    ThreadRecords threadRecords;
-    makeThreadRanges(deviceSizeBytes, threadRecords.list, settings.threadCount, settings.inblockSize,
+    auto memory = std::make_unique<SamplingMemory>();
+    // Stays valid while the crew owns the memory, and for good once the crew leaves it behind.
+    SamplingMemory &sampling = *memory;
+    std::vector<threadWorkData *> &records = sampling.records.list;
+    makeThreadRanges(deviceSizeBytes, records, settings.threadCount, settings.inblockSize,
                      settings.loglevel);
 
     const uint64_t seed = settings.qa != 0 ? settings.qa : uint64_t(std::time(nullptr));
@@ -284,15 +347,15 @@ bool sampleDevice(Calculations *figures, RunResults &results)
 
     uint32_t memorySize = 0;
     vantrel_init(onReadRequest, onLogNumbers, uint32_t(settings.threadCount), &memorySize);
-    std::unique_ptr<uint8_t[]> engineMemory(new (std::nothrow) uint8_t[memorySize]);
-    if (!engineMemory) {
+    sampling.engineMemory.reset(new (std::nothrow) uint8_t[memorySize]);
+    if (!sampling.engineMemory) {
         // The memory of the deflate streams and sample contexts: on the console too, so that a
         // run without a log does not end without a word.
         failureLine({"Cannot allocate memory for threads"});
         runStatus.store(EXIT_CODE_ENGINE_MEMORY);
         return false;
     }
-    vantrel_set_memory(engineMemory.get(), memorySize);
+    vantrel_set_memory(sampling.engineMemory.get(), memorySize);
 
     emptyReadQueue();
     readQueue.open();
@@ -300,21 +363,16 @@ bool sampleDevice(Calculations *figures, RunResults &results)
     engineEndStatus.store(0);
     firstShortRead.store(kNoShortRead);
     for (int i = 0; i < settings.threadCount; ++i) {
-        threadRecords.list[i]->reset();
-        vantrel_threads_params(i, int64_t(threadRecords.list[i]->rangeStart),
-                               int64_t(threadRecords.list[i]->rangeEnd));
+        records[i]->reset();
+        vantrel_threads_params(i, int64_t(records[i]->rangeStart), int64_t(records[i]->rangeEnd));
     }
     EngineResult engineResult{};
     vantrel_start(kSampledDeviceId, uint64_t(deviceSizeBytes) >> 9, &engineResult);
 
-    // The threads' own copy of the name: devicePath changes with the next batch entry. The
-    // crew comes after the records and the name, so that it joins the threads before they go.
-    const std::string threadDeviceName = settings.devicePath;
-    SamplerCrew crew(settings.threadCount);
+    sampling.deviceName = settings.devicePath;
+    SamplerCrew crew(settings.threadCount, std::move(memory));
     try {
-        for (int i = 0; i < settings.threadCount && runStatus.load() == 0; ++i) {
-            crew.start(threadRecords.list[i], threadDeviceName.c_str(), figures);
-        }
+        for (int i = 0; i < settings.threadCount && runStatus.load() == 0; ++i) crew.start(i, figures);
     } catch (const std::system_error &error) {
         reportThreadStartFailure("sampler", error);
     }
@@ -336,7 +394,7 @@ bool sampleDevice(Calculations *figures, RunResults &results)
     const uint32_t target = settings.maxNumSamples;
     const bool exhaustive = settings.exhaustive;
     const auto deviceDone = [&] {
-        return runStatus.load() != 0 || allThreadsFinished(threadRecords.list) ||
+        return runStatus.load() != 0 || allThreadsFinished(records) ||
                (!exhaustive && sampleCounter.load() >= target);
     };
     const auto interval = std::chrono::milliseconds(kMonitorIntervalMs);
@@ -345,18 +403,18 @@ bool sampleDevice(Calculations *figures, RunResults &results)
     }
     // The finished flags first, then the status and the counter: a thread stores either of
     // them before its flag when it leaves after a failure or the engine's end.
-    if (!exhaustive && allThreadsFinished(threadRecords.list) && runStatus.load() == 0 &&
+    if (!exhaustive && allThreadsFinished(records) && runStatus.load() == 0 &&
         sampleCounter.load() < target) {
         runStatus.store(EXIT_CODE_THREADS_ENDED);
     }
 
-    // After a failure too: every request has become a stop request, so each thread ends after
-    // its current read, and the run's end then finds no sampler thread still writing to the log.
-    crew.stopAndJoin();
+    // After a failure, a thread still inside a read after a short grace is left behind: the
+    // finished devices are reported and the process ends whatever that read does.
+    crew.stop();
 
     // A failure seen here, even one after the engine ended the device, leaves it without figures.
     const bool sampled = runStatus.load() == 0;
-    // The device's last tick, with its final figures now that every sampler thread is done.
+    // The device's last tick, with its final figures now that every sampler thread is joined.
     if (sampled) monitorTick(figures, &row);
     return sampled;
 }

@@ -241,6 +241,25 @@ test_batch_device_that_cannot_be_opened() {
   done
 }
 
+test_io_abort_leaves_reads_in_progress() {
+  local a b c
+  three_device_batch
+  # The second device is dying: reads in its first half fail at once, every other read takes
+  # ten minutes (its retries). With this seed four failed reads come before the four threads
+  # are all held in slow reads, so the run aborts on the I/O-error limit while reads are in
+  # progress. It ends, the first device reported, without waiting for them: the bound below,
+  # half the reads' time, is what shows it (an honest run takes about a second).
+  rm -f out.csv
+  local asan=${ASAN_OPTIONS:-}
+  VANTREL_FAULT_FILE="$b" VANTREL_FAULT_READS=0-8388608 VANTREL_FAULT_READ_DELAY_MS=600000 \
+    LD_PRELOAD="$FAULT_LIB" ASAN_OPTIONS="${asan:+$asan:}verify_asan_link_order=0" \
+    timeout -k 10 300 "$VANTREL" -s VRT --config devices.txt -p 4 -Q 1 -t 100 -c out.csv > out 2> err
+  status=$?
+  expect_status 17 "abort with reads in progress"
+  expect_occurrences err "$ABORT_1" 1
+  expect_first_device_reported "$a" "$c"
+}
+
 test_one_allocation_that_fails() {
   [[ -n ${FAULT_MALLOC_LIB:-} ]] || { echo "skipped: allocations cannot fail in a sanitizer build"; exit 77; }
   local a b c
