@@ -37,8 +37,9 @@ std::atomic<int> keptFailureClaims{0};
 std::atomic<size_t> keptFailureLength[kKeptFailures];
 char keptFailure[kKeptFailures][kFailureLineMax];
 
-// Writes one line (after `stamp`, a timestamp and its blank, when given) and a newline, flushed. After a failed write, recorded as the
-// log's failure, the file gets no more lines: a later line would follow a gap. Allocates
+// Writes one line (after `stamp`, a timestamp and its blank, when given) and a newline,
+// flushed. After a failed write, recorded as the log's failure, the file gets no more lines: a
+// later line would follow a gap. Allocates
 // nothing, so that the logger thread goes on when memory runs out. The stream is held for the
 // line's pieces, so that a log on standard output never gets a report line between them.
 void writeLine(std::string_view line, std::string_view stamp = {})

@@ -117,6 +117,19 @@ void writeCsv(const std::string &text, const std::string &header)
     }
 }
 
+// Holds an output stream for the calling thread while it lives (lockOutputStream), also when
+// a write's failure message throws.
+class StreamHold {
+public:
+    explicit StreamHold(std::FILE *file) : file_(file) { lockOutputStream(file_); }
+    StreamHold(const StreamHold &) = delete;
+    StreamHold &operator=(const StreamHold &) = delete;
+    ~StreamHold() { unlockOutputStream(file_); }
+
+private:
+    std::FILE *file_;
+};
+
 }  // namespace
 
 ReportFigures reportFigures(const Calculations &c)
@@ -280,13 +293,12 @@ void writePreparedReport(const PreparedReport &item, const ReportHeaders &header
     if (!item.csv.empty()) writeCsv(item.csv, headers.csv);
     // The header and the row in one hold of the stream, so that a log written to standard
     // output never gets a line between them.
-    lockOutputStream(stdout);
+    const StreamHold hold(stdout);
     if (!headers.table.empty() && !reportHeaderShown) {
         reportHeaderShown = true;
         writeStandardOutput(headers.table);
     }
     writeStandardOutput(item.console);
-    unlockOutputStream(stdout);
 }
 
 void printReport(const DeviceResult *row, ReportMode mode)

@@ -220,8 +220,7 @@ struct PreparedFinalReport {
 // The devices of a run that have a result, in order, and how many of them the totals cover,
 // with their final report made ready; and how far the run has come, so that a run that fails
 // part-way still reports the devices it finished, and a report that fails part-way is never
-// begun again. Nothing here allocates before the first device is kept: the one instance is
-// made before main.
+// begun again. Making it allocates nothing: the one instance is made before main.
 struct RunResults {
     std::vector<KeptDevice> kept;
     int totalled = 0;
