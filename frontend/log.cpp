@@ -47,8 +47,9 @@ void writeLine(std::string_view line, std::string_view stamp = {})
     if (outputFailed(RunOutput::Log)) return;
     errno = 0;
     lockOutputStream(logFile);
-    const bool written = std::fwrite(stamp.data(), 1, stamp.size(), logFile) == stamp.size() &&
-                         std::fwrite(line.data(), 1, line.size(), logFile) == line.size() &&
+    // An empty view may hold no pointer at all, which fwrite must not be given.
+    const bool stamped = stamp.empty() || std::fwrite(stamp.data(), 1, stamp.size(), logFile) == stamp.size();
+    const bool written = stamped && std::fwrite(line.data(), 1, line.size(), logFile) == line.size() &&
                          std::fputc('\n', logFile) != EOF && std::fflush(logFile) == 0;
     const int error = errno;
     unlockOutputStream(logFile);
