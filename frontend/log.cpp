@@ -48,16 +48,19 @@ char keptFailure[kKeptFailures][kFailureLineMax];
 // The main thread: the objects of a namespace are made on it, before main.
 const std::thread::id mainThread = std::this_thread::get_id();
 
-// Writes one line and a newline, flushed. After a failed write, recorded as the
-// log's failure, the file gets no more lines: a later line would follow a gap. Allocates
+// Writes one line (after `stamp`, a timestamp and its blank, when given) and a newline,
+// flushed. After a failed write, recorded as the log's failure, the file gets no more lines: a
+// later line would follow a gap. Allocates
 // nothing, so that the logger thread goes on when memory runs out. The stream is held for the
 // line's pieces, so that a log on standard output never gets a report line between them.
-void writeLine(std::string_view line)
+void writeLine(std::string_view line, std::string_view stamp = {})
 {
     if (outputFailed(RunOutput::Log)) return;
     errno = 0;
     lockOutputStream(logFile);
-    const bool written = std::fwrite(line.data(), 1, line.size(), logFile) == line.size() &&
+    // An empty view may hold no pointer at all, which fwrite must not be given.
+    const bool stamped = stamp.empty() || std::fwrite(stamp.data(), 1, stamp.size(), logFile) == stamp.size();
+    const bool written = stamped && std::fwrite(line.data(), 1, line.size(), logFile) == line.size() &&
                          std::fputc('\n', logFile) != EOF && std::fflush(logFile) == 0;
     const int error = errno;
     unlockOutputStream(logFile);
@@ -126,18 +129,41 @@ int exitStatusFor(int code)
     return code == 0 ? 0 : code + kExitStatusOffset;
 }
 
-std::string formatTimestamp(const boost::posix_time::ptime &time)
+namespace {
+
+// The longest timestamp text, its terminating zero included.
+constexpr size_t kTimestampMax = 64;
+
+// Formats `time` into `text` as formatTimestamp does, allocating nothing; returns its length.
+size_t formatTimestampInto(char (&text)[kTimestampMax], const boost::posix_time::ptime &time)
 {
     const boost::gregorian::date day = time.date();
     const boost::posix_time::time_duration clock = time.time_of_day();
     // Microseconds, whatever the clock's native resolution.
     const long long micros = clock.fractional_seconds() * 1000000LL /
                              boost::posix_time::time_duration::ticks_per_second();
-    char text[64];
-    std::snprintf(text, sizeof text, "%02d/%02d/%04d %02d:%02d:%02d.%06lld",
-                  int(day.day()), int(day.month()), int(day.year()), int(clock.hours()),
-                  int(clock.minutes()), int(clock.seconds()), micros);
-    return text;
+    const int length = std::snprintf(text, sizeof text, "%02d/%02d/%04d %02d:%02d:%02d.%06lld",
+                                     int(day.day()), int(day.month()), int(day.year()),
+                                     int(clock.hours()), int(clock.minutes()), int(clock.seconds()),
+                                     micros);
+    return std::min(size_t(length > 0 ? length : 0), sizeof text - 1);
+}
+
+// Writes `line` after the current time and a blank, allocating nothing.
+void writeStampedLine(std::string_view line)
+{
+    char stamp[kTimestampMax];
+    const size_t length = formatTimestampInto(stamp, boost::posix_time::microsec_clock::local_time());
+    stamp[length] = ' ';  // in place of the terminating zero
+    writeLine(line, std::string_view(stamp, length + 1));
+}
+
+} // namespace
+
+std::string formatTimestamp(const boost::posix_time::ptime &time)
+{
+    char text[kTimestampMax];
+    return std::string(text, formatTimestampInto(text, time));
 }
 
 std::string timestampText()
@@ -214,20 +240,34 @@ void stopLoggerThread()
     }
 }
 
-void writeRunEnd(const Calculations *record)
+RunEndLines runEndLines(const Calculations &record)
+{
+    return {"Number of non-zeroblocks: " + std::to_string(record.nonZeroBlocks) +
+                " Number of zeroblocks: " + std::to_string(record.zeroBlocks) +
+                " Total blocks: " + std::to_string(record.nonZeroBlocks + record.zeroBlocks),
+            "Device size (bytes) " + std::to_string(record.deviceBytes)};
+}
+
+void writeRunEnd(std::string_view heading, const RunEndLines &lines)
 {
     if (!logFileIsOpen()) return;
     if (loggerThreadHandle && loggerThreadHandle->joinable()) loggerThreadHandle->join();
     flushQueuedLines();
+    if (!heading.empty() && logQueue.takes(0)) writeLine(heading);
+    writeStampedLine(lines.blocks);
+    writeStampedLine(lines.deviceSize);
+    writeStampedLine("End of run ");
+}
+
+void writeRunEnd(const Calculations *record)
+{
+    if (!logFileIsOpen()) return;
     if (record) {
-        writeLine(timestampText() + " Number of non-zeroblocks: " +
-                  std::to_string(record->nonZeroBlocks) + " Number of zeroblocks: " +
-                  std::to_string(record->zeroBlocks) + " Total blocks: " +
-                  std::to_string(record->nonZeroBlocks + record->zeroBlocks));
-        writeLine(timestampText() + " Device size (bytes) " + std::to_string(record->deviceBytes));
-        writeLine(timestampText() + " End of run ");
+        writeRunEnd({}, runEndLines(*record));
         return;
     }
+    if (loggerThreadHandle && loggerThreadHandle->joinable()) loggerThreadHandle->join();
+    flushQueuedLines();
     for (int slot = 0; slot < kKeptFailures; ++slot) {
         if (const size_t kept = keptFailureLength[slot].load()) writeLine(std::string_view(keptFailure[slot], kept));
     }

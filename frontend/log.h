@@ -67,6 +67,21 @@ void startLoggerThread();
 // are left for writeRunEnd. Main thread, or the one thread inside exitWith.
 void stopLoggerThread();
 
+// A record's end-of-run lines without their timestamps: its block counts and its device size
+// (the third line, "End of run ", is the same for every record). Throws std::bad_alloc.
+struct RunEndLines {
+    std::string blocks;
+    std::string deviceSize;
+};
+RunEndLines runEndLines(const Calculations &record);
+
+// Joins the logger thread and writes what is queued, then `heading` unchanged when it is not
+// empty and the log takes level-0 lines (as queueLogLine(0, heading) would), then `lines` and
+// "End of run ", each after a timestamp. Allocates nothing, so that lines made ahead are still
+// written when memory has run out. Does nothing when the log file is not open. Not
+// thread-safe: one caller at a time, with the logger thread stopped.
+void writeRunEnd(std::string_view heading, const RunEndLines &lines);
+
 // With a record: joins the logger thread, writes what is queued, then the record's three
 // end-of-run lines, each with a timestamp. With null: the same flush, the failure line kept
 // by failureLine, then "Execution terminated" when the run failed (runStatus is not 0, or an

@@ -6,19 +6,12 @@
 #include <cstdint>
 #include <string>
 
-// One read for a sampler thread. A negative length makes the record a stop request.
+// One read for a sampler thread.
 struct ReadRequest {
     uint64_t offset;  // byte offset in the device
-    int32_t length;   // bytes to read; negative: stop
+    int32_t length;   // bytes to read
     int32_t thread;   // the engine context that asked for the read
-
-    bool isStop() const { return length < 0; }
 };
-
-// Offset carried by every stop request (all ones).
-constexpr uint64_t kStopOffset = ~uint64_t(0);
-// Length of the stop request made by the read-request callback when it refuses a read.
-constexpr int32_t kRefusedLength = -512;
 
 // One sampler thread's share of the device [rangeStart, rangeEnd), its counters and its
 // log threshold. The counters carry figures only in a Calculations.

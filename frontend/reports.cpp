@@ -23,7 +23,11 @@ namespace {
 
 FILE *csvFile = nullptr;
 
-const std::string kParagraphRule(70, '=');
+// The paragraphs' closing rule of '=' (a plain array: a static made before main allocates
+// nothing).
+constexpr char kParagraphRule[] =
+    "======================================================================";
+static_assert(sizeof kParagraphRule == 71, "the rule is 70 characters wide");
 
 // printf into a string.
 __attribute__((format(printf, 1, 2))) std::string textf(const char *format, ...)
@@ -90,31 +94,41 @@ void csvNumbers(const ReportFigures &f, std::string (&fields)[9])
     fields[7] = textf("%.3f", f.compressionPct);
 }
 
-// Writes one CSV item, the header line first when none has been written. The first line
-// empties the file: until then it keeps what an earlier run wrote there, so that a run without
-// a result leaves it as it was. After a failed write the file gets no more lines: a later line
-// would follow a gap.
-void writeCsv(const DeviceResult &row, ReportMode mode, bool marked)
+// Writes `text` (one CSV item) after `header` when no header has been written yet. The first
+// line empties the file: until then it keeps what an earlier run wrote there, so that a run
+// without a result leaves it as it was. After a failed write the file gets no more lines: a later
+// line would follow a gap. Allocates nothing but for a failure's message.
+void writeCsv(const std::string &text, const std::string &header)
 {
     if (outputFailed(RunOutput::Csv)) return;
-    std::string text;
     if (!csvHeaderWritten) {
         if (!emptyOutputFile(csvFile)) {
             noteOutputFailure(RunOutput::Csv, settings.csvFileName, errno);
             return;
         }
-        text = csvHeader(csvSeparator);
         csvHeaderWritten = true;
-    }
-    if (mode == REPORT_TOTAL) {
-        text += "\n\nSummary:\n" + csvTotalLine(*row.figures, resultCount, csvSeparator);
-    } else {
-        text += csvDeviceLine(*row.figures, row.name, marked, csvSeparator);
+        if (std::fputs(header.c_str(), csvFile) == EOF) {
+            noteOutputFailure(RunOutput::Csv, settings.csvFileName, errno);
+            return;
+        }
     }
     if (std::fputs(text.c_str(), csvFile) == EOF || std::fflush(csvFile) == EOF) {
         noteOutputFailure(RunOutput::Csv, settings.csvFileName, errno);
     }
 }
+
+// Holds an output stream for the calling thread while it lives (lockOutputStream), also when
+// a write's failure message throws.
+class StreamHold {
+public:
+    explicit StreamHold(std::FILE *file) : file_(file) { lockOutputStream(file_); }
+    StreamHold(const StreamHold &) = delete;
+    StreamHold &operator=(const StreamHold &) = delete;
+    ~StreamHold() { unlockOutputStream(file_); }
+
+private:
+    std::FILE *file_;
+};
 
 }  // namespace
 
@@ -239,6 +253,54 @@ std::string csvTotalLine(const Calculations &totals, int devices, const std::str
     return joinFields(fields, separator);
 }
 
+PreparedReport prepareReport(const Calculations &figures, const std::string &name, ReportMode mode,
+                             int devices, int width)
+{
+    PreparedReport item;
+    item.printable = figures.nonZeroBlocks >= 1;
+    if (!item.printable) return item;
+
+    const bool belowTarget = mode == REPORT_DEVICE && belowSampleTarget(figures);
+    if (csvFile != nullptr && (settings.config.empty() || mode != REPORT_ROW)) {
+        item.csv = mode == REPORT_TOTAL
+                       ? "\n\nSummary:\n" + csvTotalLine(figures, devices, csvSeparator)
+                       : csvDeviceLine(figures, name, belowTarget, csvSeparator);
+    }
+    if (settings.paragraphFormat) {
+        // With -v the progress paragraphs stand for the batch's device summaries.
+        if (!(settings.verbose && mode == REPORT_DEVICE)) {
+            item.console = mode == REPORT_TOTAL ? paragraphTotal(figures, devices)
+                                                : paragraphDevice(figures, name);
+        }
+    } else {
+        item.console = mode == REPORT_TOTAL ? tableTotalRow(figures, devices, width)
+                                            : tableDeviceRow(figures, name, belowTarget, width);
+    }
+    return item;
+}
+
+ReportHeaders prepareReportHeaders(int width)
+{
+    ReportHeaders headers;
+    if (!settings.paragraphFormat) headers.table = tableHeader(width);
+    if (csvFile != nullptr) headers.csv = csvHeader(csvSeparator);
+    return headers;
+}
+
+void writePreparedReport(const PreparedReport &item, const ReportHeaders &headers)
+{
+    if (!item.printable) return;
+    if (!item.csv.empty()) writeCsv(item.csv, headers.csv);
+    // The header and the row in one hold of the stream, so that a log written to standard
+    // output never gets a line between them.
+    const StreamHold hold(stdout);
+    if (!headers.table.empty() && !reportHeaderShown) {
+        reportHeaderShown = true;
+        writeStandardOutput(headers.table);
+    }
+    writeStandardOutput(item.console);
+}
+
 void printReport(const DeviceResult *row, ReportMode mode)
 {
     if (mode == REPORT_REGISTER) {
@@ -246,33 +308,9 @@ void printReport(const DeviceResult *row, ReportMode mode)
         if (width > nameColumnWidth) nameColumnWidth = width;
         return;
     }
-    const Calculations &figures = *row->figures;
-    if (figures.nonZeroBlocks < 1) return;
-
-    const bool belowTarget = mode == REPORT_DEVICE && belowSampleTarget(figures);
-    if (csvFile != nullptr && (settings.config.empty() || mode != REPORT_ROW)) {
-        writeCsv(*row, mode, belowTarget);
-    }
-
-    std::string text;
-    if (settings.paragraphFormat) {
-        // With -v the progress paragraphs stand for the batch's device summaries.
-        if (!(settings.verbose && mode == REPORT_DEVICE)) {
-            text = mode == REPORT_TOTAL ? paragraphTotal(figures, resultCount)
-                                        : paragraphDevice(figures, row->name);
-        }
-    } else {
-        if (!reportHeaderShown) {
-            text = tableHeader(nameColumnWidth);
-            reportHeaderShown = true;
-        }
-        if (mode == REPORT_TOTAL) {
-            text += tableTotalRow(figures, resultCount, nameColumnWidth);
-        } else {
-            text += tableDeviceRow(figures, row->name, belowTarget, nameColumnWidth);
-        }
-    }
-    writeStandardOutput(text);
+    const PreparedReport item = prepareReport(*row->figures, row->name, mode, resultCount, nameColumnWidth);
+    if (!item.printable) return;
+    writePreparedReport(item, prepareReportHeaders(nameColumnWidth));
 }
 
 void printRunHeader(const std::string &path)

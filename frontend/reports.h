@@ -70,6 +70,38 @@ std::string csvTotalLine(const Calculations &totals, int devices, const std::str
 // on. Main thread only.
 void printReport(const DeviceResult *row, ReportMode mode);
 
+// One report item made ready to be written, so that writing it needs no memory: whether the
+// record has a non-zero sample (without one nothing is written), its CSV text (empty when the
+// CSV file gets nothing) and its console text (the table header not included).
+struct PreparedReport {
+    bool printable = false;
+    std::string csv;
+    std::string console;
+};
+
+// The headers written before a prepared report's first item: the table header (empty in
+// paragraph form) and the CSV header line (empty without a CSV file).
+struct ReportHeaders {
+    std::string table;
+    std::string csv;
+};
+
+// The texts printReport writes in `mode` (not REPORT_REGISTER) for `figures` of the device
+// `name` (empty for the totals), made now: the totals show `devices` as their device count, the
+// table's name column is `width` (as nameColumnWidth). Reads the settings and whether a CSV file
+// is open. Throws std::bad_alloc. Main thread only.
+PreparedReport prepareReport(const Calculations &figures, const std::string &name, ReportMode mode,
+                             int devices, int width);
+
+// The headers for a table whose name column is `width`. Throws std::bad_alloc. Main thread only.
+ReportHeaders prepareReportHeaders(int width);
+
+// Writes `item` as printReport does: the CSV header before the CSV file's first line, the table
+// header before the first console text since reportHeaderShown was cleared. Allocates nothing on
+// its own; an output that fails is recorded (noteOutputFailure, whose message may throw
+// std::bad_alloc). Main thread only.
+void writePreparedReport(const PreparedReport &item, const ReportHeaders &headers);
+
 // Writes the verbose header for the device at `path` (version, start time, name, size of
 // deviceSizeBytes, thread count) to the standard output stream. Main thread only.
 void printRunHeader(const std::string &path);

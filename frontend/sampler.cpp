@@ -32,7 +32,8 @@ constexpr int kZeroTestByEngine = 2;
 // Level of the per-read and per-sample traces.
 constexpr int kTraceLevel = 5;
 
-// Stops every sampler thread of the device at its next request. Needs no memory.
+// Stops every sampler thread of the device at its next request, at once: the one way the
+// sampler threads are stopped is closing the read queue, which needs no memory.
 void stopSampling()
 {
     readQueue.close();
@@ -62,13 +63,17 @@ void leaveFailing(threadWorkData *record)
 
 int32_t VANTREL_CALL onReadRequest(uint32_t, uint64_t sector, uint32_t sectorCount, uint32_t context)
 {
-    uint64_t offset = sector * 512;
-    int32_t length = int32_t(sectorCount * 512);
-    if (offset > uint64_t(deviceSizeBytes) || runStatus.load() != 0) {
-        offset = kStopOffset;
-        length = kRefusedLength;
+    const uint64_t offset = sector * 512;
+    if (runStatus.load() != 0) {
+        // The run fails: no read of this device is worth waiting for.
+        stopSampling();
+    } else if (offset > uint64_t(deviceSizeBytes)) {
+        // The engine asks for no more reads of this context: the reads asked for before are
+        // still served, then every sampler thread stops.
+        readQueue.closeAfterQueued();
+    } else {
+        readQueue.push(std::make_unique<ReadRequest>(ReadRequest{offset, int32_t(sectorCount * 512), int32_t(context)}), 1);
     }
-    readQueue.push(std::make_unique<ReadRequest>(ReadRequest{offset, length, int32_t(context)}), 1);
     return 1;
 }
 
@@ -165,9 +170,9 @@ void noteShortRead(uint64_t offset, uint64_t length)
     firstShortRead.compare_exchange_strong(none, offset);
 }
 
-// Serves read requests on `reader` until a stop request, the engine's end of the device or a
-// failure. Returns true when the engine ended the device; false when the thread took a stop
-// request or failed the run (runStatus then holds the code).
+// Serves read requests on `reader` until the read queue is closed, the engine ends the device
+// or the thread fails. Returns true when the engine ended the device; false when the queue was
+// closed or the thread failed the run (runStatus then holds the code).
 bool serveReads(threadWorkData *record, const char *name, SamplerDevice &reader)
 {
     const size_t bufferBytes = size_t(settings.inblockSize);
@@ -179,9 +184,8 @@ bool serveReads(threadWorkData *record, const char *name, SamplerDevice &reader)
 
     for (;;) {
         std::unique_ptr<ReadRequest> request = readQueue.waitAndPop();
-        if (!request || request->isStop()) {
-            // A stop request ends every other sampler thread too.
-            stopSampling();
+        if (!request) {
+            // The read queue is closed: the device is done, or the run fails.
             leave(record, false);
             return false;
         }

@@ -10,8 +10,10 @@
 #include "frontend/records.h"
 
 // Read-request callback: queues a read of `sectorCount` sectors at `sector` for engine
-// context `context`, or a stop request when the offset lies past the device's end or the
-// run is failing. Returns 1. Thread-safe; takes only the read queue's lock.
+// context `context`. Instead, while the run is failing, it closes the read queue at once; for an
+// offset past the device's end (the engine wants no more reads of that context), once the
+// reads queued before have been served (closeAfterQueued). Returns 1. Thread-safe; takes only
+// the read queue's lock.
 int32_t VANTREL_CALL onReadRequest(uint32_t deviceId, uint64_t sector, uint32_t sectorCount, uint32_t context);
 
 // Statistics callback: logs the six values as unsigned decimals at level 5. Thread-safe.
@@ -39,8 +41,8 @@ int ioErrorCheck(const threadWorkData *record);
 void makeThreadRanges(int64_t deviceBytes, std::vector<threadWorkData *> &records, int threadCount,
                       int64_t blockSize, int32_t logLevel);
 
-// Body of one sampler thread: opens `deviceName` read-only and serves read requests until it
-// takes a stop request or sees the engine end the device, whose status it then stores in
+// Body of one sampler thread: opens `deviceName` read-only and serves read requests until the
+// read queue is closed to it or it sees the engine end the device, whose status it then stores in
 // engineEndStatus. A thread that cannot go on writes the failure's message, leaves its code in
 // runStatus (unless another failure came first) and stops every sampler thread: 12 when the
 // device cannot be opened ("Error opening : "), 14 when a failed read exceeds the I/O-error

@@ -24,6 +24,9 @@ enum StorageType : int {
 // boost::program_options::invalid_option_value.
 std::istream &operator>>(std::istream &in, StorageType &kind);
 
+// The log file of a run whose command line cannot be read, so that --logfile does not apply.
+constexpr const char *kInitialLogFileName = "Orvane_Tessaline_6170_Vantrel.log";
+
 // Every setting, holding its initial value until the command line is applied.
 struct RunSettings {
     std::string devicePath;                 // -d
@@ -35,7 +38,9 @@ struct RunSettings {
     int32_t stripewidth = 3;                // --stripewidth (default 12)
     std::string config;                     // --config
     StorageType storageSys = STORAGE_NONE;  // -s
-    std::string logfile = "Orvane_Tessaline_6170_Vantrel.log";  // --logfile (default "vantrel.log")
+    // --logfile (default "vantrel.log"). Empty until main sets kInitialLogFileName: the one
+    // instance is made before main, where no allocation may fail unseen.
+    std::string logfile;
     int32_t loglevel = 6;                   // --loglevel (default 2); -1 once logging is off
     int32_t parityCards = 0;                // --parity-cards (default 1)
     bool largeIoErrorThreshold = false;     // -I

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 #include <ctime>
+#include <exception>
 #include <iostream>
 #include <memory>
 #include <new>
@@ -44,7 +45,7 @@ void emptyReadQueue()
     }
 }
 
-// The sampler threads' records of one device, freed when it ends.
+// The sampler threads' records of one device, freed with it.
 struct ThreadRecords {
     std::vector<threadWorkData *> list;
     ThreadRecords() = default;
@@ -56,38 +57,96 @@ struct ThreadRecords {
     }
 };
 
-// The sampler threads of one device. Leaving its scope stops and joins them, after a failure
-// or an exception too, so that no sampler thread outlives its device or its records.
+// What the sampler threads of one device use besides the run's shared state: their records,
+// their own copy of the device's name (devicePath changes with the next batch entry) and the
+// engine's memory.
+struct SamplingMemory {
+    ThreadRecords records;
+    std::string deviceName;
+    std::unique_ptr<uint8_t[]> engineMemory;
+};
+
+// The sampler threads of one device and the memory they use. Leaving its scope stops them, after
+// a failure or an exception too.
 class SamplerCrew {
 public:
-    // Room for `count` threads is made up front: once a thread runs, owning it must not need
-    // memory (a thread destroyed unjoined ends the process). Throws std::bad_alloc.
-    explicit SamplerCrew(int count) { threads_.reserve(size_t(count)); }
+    // Takes over `memory`; room for `count` threads is made up front: once a thread runs,
+    // owning it must not need memory (a thread destroyed unjoined ends the process). Throws
+    // std::bad_alloc.
+    SamplerCrew(int count, std::unique_ptr<SamplingMemory> memory) : memory_(std::move(memory))
+    {
+        threads_.reserve(size_t(count));
+    }
     SamplerCrew(const SamplerCrew &) = delete;
     SamplerCrew &operator=(const SamplerCrew &) = delete;
-    ~SamplerCrew() { stopAndJoin(); }
+    ~SamplerCrew() { stop(); }
 
-    // Starts one sampler thread for `record` on the device `name`, at most as many as the
+    // Starts the sampler thread of record `index` on the crew's device, at most as many as the
     // crew has room for. Throws std::system_error when the system cannot start a thread, and
     // std::bad_alloc; no thread is started then.
-    void start(threadWorkData *record, const char *name, Calculations *figures)
+    void start(int index, Calculations *figures)
     {
         if (threads_.size() == threads_.capacity()) return;
-        threads_.emplace_back(samplerThread, record, name, figures);
+        threads_.emplace_back(samplerThread, memory_->records.list[size_t(index)],
+                              memory_->deviceName.c_str(), figures);
     }
 
-    // Stops the threads (closing the read queue, which needs no memory) and joins them.
-    // The device is done by now (the engine ended it, every thread finished, or the run failed),
-    // so no thread has work left that a stop would cut short.
-    void stopAndJoin() noexcept
+    // Stops the threads, closing the read queue (which needs no memory). While the run goes
+    // well, joins every thread: the device is done by now (the engine ended it or every thread
+    // finished), so no thread has work left that the stop would cut short. After a failure
+    // (runStatus set, or an exception on its way out), it gives the threads kStopGraceMs to
+    // leave, joins those that did and leaves the others running, each in a read that may never
+    // end (a dying disk's retries): the run's end must not wait for them. The crew's memory is
+    // then never freed, so that no thread left behind touches freed memory before the process
+    // ends (exitWith's _Exit does not wait for them).
+    void stop() noexcept
     {
         if (threads_.empty()) return;
         readQueue.close();
+        const bool failing = runStatus.load() != 0 || std::uncaught_exceptions() > 0;
+        if (failing && !threadsLeaveInTime()) {
+            leaveUnfinishedThreads();
+            return;
+        }
         for (std::thread &thread : threads_) thread.join();
         threads_.clear();
     }
 
 private:
+    // How long a stop after a failure waits for the threads to leave.
+    static constexpr int kStopGraceMs = 500;
+
+    // The records of the started threads (threads_[i] serves records.list[i]).
+    bool startedThreadsFinished() const
+    {
+        for (size_t i = 0; i < threads_.size(); ++i) {
+            if (!memory_->records.list[i]->finished.load()) return false;
+        }
+        return true;
+    }
+
+    // Waits up to kStopGraceMs for every started thread to set its finished flag; whether all did.
+    bool threadsLeaveInTime()
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopGraceMs);
+        return monitorWake.waitUntil(deadline, [this] { return startedThreadsFinished(); });
+    }
+
+    // Joins the threads that have finished, lets the others run on and leaks the memory they use.
+    void leaveUnfinishedThreads() noexcept
+    {
+        for (size_t i = 0; i < threads_.size(); ++i) {
+            if (memory_->records.list[i]->finished.load()) {
+                threads_[i].join();
+            } else {
+                threads_[i].detach();
+            }
+        }
+        threads_.clear();
+        static_cast<void>(memory_.release());
+    }
+
+    std::unique_ptr<SamplingMemory> memory_;
     std::vector<std::thread> threads_;
 };
 
@@ -135,110 +194,37 @@ void reportDeviceEnd(const Calculations &figures, const DeviceEnd &end)
     if (!note.empty()) totalCalculations->log(1, note);
 }
 
-// Samples the current device (devicePath, already sized) and leaves its figures in
-// `figures`. `deviceCount` is the number of devices sampled before it. Returns false when the
-// run failed on it (runStatus holds the code): a sampler thread failed, a thread could not be
-// started, the engine's memory could not be had or every sampler thread ended early. The
-// sampler threads are joined either way.
-bool sampleDevice(Calculations *figures, int deviceCount)
-{
-    ioErrorLimit = ioErrorLimitFor(deviceSizeBytes, settings.inblockSize, settings.ioErrorFraction);
+// A finished device of a batch, kept for the final summaries.
+struct KeptDevice {
+    Calculations figures;
+    std::string name;
+};
 
-    ThreadRecords threadRecords;
-    makeThreadRanges(deviceSizeBytes, threadRecords.list, settings.threadCount, settings.inblockSize,
-                     settings.loglevel);
+// One item of the final report made ready: its console and CSV texts, and its log lines (a
+// heading, then the end-of-run lines).
+struct PreparedSummary {
+    PreparedReport report;
+    std::string logHeading;
+    RunEndLines logLines;
+};
 
-    const uint64_t seed = settings.qa != 0 ? settings.qa : uint64_t(std::time(nullptr));
-    passGlobals(settings.maxNumSamples, settings.engineType, settings.exhaustive, seed,
-                settings.inblockSize, settings.adjustTable.data(),
-                uint32_t(settings.adjustTable.size()), onLogText, kDataCards,
-                uint32_t(settings.parityCards), kNodesPerCard, uint32_t(settings.stripewidth));
-    if (settings.qa == 0) totalCalculations->log(2, "Random seed: " + std::to_string(seed));
+// A batch's final report made ready whenever what it shows changes (a device kept, the name
+// column widened), while memory is there, so that writing it asks for no memory at all.
+struct PreparedFinalReport {
+    int width = -1;  // the name column it was made for; -1 before it was first made
+    ReportHeaders headers;
+    std::vector<PreparedSummary> devices;
+    PreparedSummary totals;
+};
 
-    uint32_t memorySize = 0;
-    vantrel_init(onReadRequest, onLogNumbers, uint32_t(settings.threadCount), &memorySize);
-    std::unique_ptr<uint8_t[]> engineMemory(new (std::nothrow) uint8_t[memorySize]);
-    if (!engineMemory) {
-        // The memory of the deflate streams and sample contexts: on the console too, so that a
-        // run without a log does not end without a word.
-        failureLine({"Cannot allocate memory for threads"});
-        runStatus.store(EXIT_CODE_ENGINE_MEMORY);
-        return false;
-    }
-    vantrel_set_memory(engineMemory.get(), memorySize);
-
-    emptyReadQueue();
-    readQueue.open();
-    sampleCounter.store(0);
-    engineEndStatus.store(0);
-    firstShortRead.store(kNoShortRead);
-    for (int i = 0; i < settings.threadCount; ++i) {
-        threadRecords.list[i]->reset();
-        vantrel_threads_params(i, int64_t(threadRecords.list[i]->rangeStart),
-                               int64_t(threadRecords.list[i]->rangeEnd));
-    }
-    EngineResult engineResult{};
-    vantrel_start(kSampledDeviceId, uint64_t(deviceSizeBytes) >> 9, &engineResult);
-
-    // The threads' own copy of the name: devicePath changes with the next batch entry. The
-    // crew comes after the records and the name, so that it joins the threads before they go.
-    const std::string threadDeviceName = settings.devicePath;
-    SamplerCrew crew(settings.threadCount);
-    try {
-        for (int i = 0; i < settings.threadCount && runStatus.load() == 0; ++i) {
-            crew.start(threadRecords.list[i], threadDeviceName.c_str(), figures);
-        }
-    } catch (const std::system_error &error) {
-        reportThreadStartFailure("sampler", error);
-    }
-
-    if (settings.verbose) {
-        printRunHeader(settings.devicePath);
-    } else if (deviceCount == 0) {
-        const std::string started = "Analysis started at: " + timestampText();
-        consoleAndLog(std::cerr, started);
-    }
-    DeviceResult row{figures, deviceName};
-    printReport(&row, REPORT_REGISTER);
-
-    // The device is done when the sample target is reached, every sampler thread has finished
-    // (an exhaustive pass: only these two) or the run failed. The sampler threads wake the
-    // monitor as they leave; a tick comes only when a whole interval has passed without the
-    // device done.
-    const uint32_t target = settings.maxNumSamples;
-    const bool exhaustive = settings.exhaustive;
-    const auto deviceDone = [&] {
-        return runStatus.load() != 0 || allThreadsFinished(threadRecords.list) ||
-               (!exhaustive && sampleCounter.load() >= target);
-    };
-    const auto interval = std::chrono::milliseconds(kMonitorIntervalMs);
-    while (!monitorWake.waitUntil(std::chrono::steady_clock::now() + interval, deviceDone)) {
-        monitorTick(figures, &row);
-    }
-    // The finished flags first, then the status and the counter: a thread stores either of
-    // them before its flag when it leaves after a failure or the engine's end.
-    if (!exhaustive && allThreadsFinished(threadRecords.list) && runStatus.load() == 0 &&
-        sampleCounter.load() < target) {
-        runStatus.store(EXIT_CODE_THREADS_ENDED);
-    }
-
-    // After a failure too: every request has become a stop request, so each thread ends after
-    // its current read, and the run's end then finds no sampler thread still writing to the log.
-    crew.stopAndJoin();
-
-    // A failure seen here, even one after the engine ended the device, leaves it without figures.
-    const bool sampled = runStatus.load() == 0;
-    // The device's last tick, with its final figures now that every sampler thread is done.
-    if (sampled) monitorTick(figures, &row);
-    return sampled;
-}
-
-// The devices of a run that have a result, in order, and how many of them the totals cover;
-// and how far the run has come, so that a run that fails part-way still reports the devices it
-// finished, and a report that fails part-way is never begun again.
+// The devices of a run that have a result, in order, and how many of them the totals cover,
+// with their final report made ready; and how far the run has come, so that a run that fails
+// part-way still reports the devices it finished, and a report that fails part-way is never
+// begun again. Making it allocates nothing: the one instance is made before main.
 struct RunResults {
-    std::queue<std::unique_ptr<DeviceResult>> kept;
+    std::vector<KeptDevice> kept;
     int totalled = 0;
+    PreparedFinalReport finalReport;
     bool batchRun = false;
     int sampledDevices = 0;  // devices sampled to their end, with or without figures
     bool reportBegun = false;
@@ -251,26 +237,63 @@ struct RunResults {
 
 RunResults runResults;
 
-// Keeps the result of the device `name` for the final summaries; a device that reached the
-// sample target also joins the totals (totalCalculations). A failure (std::bad_alloc) leaves
-// the results as they were, so that the totals always cover the devices kept.
+// The final report of the devices `kept` and of `totals`, which cover `totalled` of them, for a
+// name column of `width`. Throws std::bad_alloc.
+PreparedFinalReport prepareFinalReport(const std::vector<KeptDevice> &kept, const Calculations &totals,
+                                       int totalled, int width)
+{
+    PreparedFinalReport ready;
+    ready.width = width;
+    ready.headers = prepareReportHeaders(width);
+    ready.devices.reserve(kept.size());
+    for (const KeptDevice &device : kept) {
+        ready.devices.push_back({prepareReport(device.figures, device.name, REPORT_DEVICE, totalled, width),
+                                 "Summarize device " + device.name + ":", runEndLines(device.figures)});
+    }
+    ready.totals = {prepareReport(totals, std::string(), REPORT_TOTAL, totalled, width),
+                    "Summarize total " + std::to_string(totalled) + " devices", runEndLines(totals)};
+    return ready;
+}
+
+// Makes a batch's final report ready again when the name column has widened since it was made
+// (a device just registered its name). A failure (std::bad_alloc) leaves the report as it was,
+// whole for its own width.
+void keepFinalReportReady(RunResults &results)
+{
+    if (!results.batchRun || results.finalReport.width == nameColumnWidth) return;
+    results.finalReport = prepareFinalReport(results.kept, *totalCalculations, results.totalled, nameColumnWidth);
+}
+
+// Keeps the result of the device `name` for the final summaries and makes the final report
+// ready with it; a device that reached the sample target also joins the totals
+// (totalCalculations). A failure (std::bad_alloc) leaves the results and their report as they
+// were, so that the totals always cover the devices kept.
 void keepResult(const Calculations &figures, const std::string &name, RunResults &results)
 {
-    auto copy = std::make_unique<Calculations>(figures);
-    results.kept.push(std::make_unique<DeviceResult>(DeviceResult{copy.get(), name}));
-    copy.release();  // the kept result owns it now
+    Calculations totals = *totalCalculations;
+    int totalled = results.totalled;
     if (!belowSampleTarget(figures)) {
-        *totalCalculations += figures;
-        finaliseTotals(totalCalculations);
-        results.totalled++;
+        totals += figures;
+        finaliseTotals(&totals);
+        ++totalled;
     }
+    results.kept.push_back({figures, name});
+    try {
+        results.finalReport = prepareFinalReport(results.kept, totals, totalled, nameColumnWidth);
+    } catch (...) {
+        results.kept.pop_back();
+        throw;
+    }
+    *totalCalculations = totals;
+    results.totalled = totalled;
 }
 
 // A batch's final summaries, under a fresh table header: each kept device's summary on the
 // console, in the CSV file and the log, then the totals, whose device count is that of the
-// devices they cover. Frees the kept results. The logger thread must be stopped. The report is
-// written once: when it is asked for again after it failed part-way (std::bad_alloc from any of
-// its steps), it writes no row twice but says, on the console and in the log, where it stopped.
+// devices they cover. Writes what was made ready, so that it needs no memory. The logger thread
+// must be stopped. The report is written once: when it is asked for again after it failed
+// part-way (std::bad_alloc from an output failure's message), it writes no row twice but says,
+// on the console and in the log, where it stopped.
 void reportBatchResults(RunResults &results)
 {
     if (results.reportBegun) {
@@ -281,26 +304,118 @@ void reportBatchResults(RunResults &results)
         return;
     }
     results.reportBegun = true;
+    const PreparedFinalReport &ready = results.finalReport;
     reportHeaderShown = false;
-    resultCount = results.totalled;
-    // An entry leaves the queue only once it is reported, so that its name stays for the line
-    // above.
-    for (; !results.kept.empty(); results.kept.pop()) {
-        DeviceResult &kept = *results.kept.front();
+    for (size_t i = 0; i < ready.devices.size(); ++i) {
+        const PreparedSummary &device = ready.devices[i];
         results.reportAt = "device ";
-        results.reportAtName = kept.name;
-        printReport(&kept, REPORT_DEVICE);
-        queueLogLine(0, "Summarize device " + kept.name + ":");
-        writeRunEnd(kept.figures);
-        delete kept.figures;
+        results.reportAtName = results.kept[i].name;
+        writePreparedReport(device.report, ready.headers);
+        writeRunEnd(device.logHeading, device.logLines);
     }
     results.reportAt = "the totals";
     results.reportAtName = {};
-    queueLogLine(0, "Summarize total " + std::to_string(resultCount) + " devices");
-    writeRunEnd(totalCalculations);
-    DeviceResult totals{totalCalculations, ""};
-    printReport(&totals, REPORT_TOTAL);
+    writeRunEnd(ready.totals.logHeading, ready.totals.logLines);
+    writePreparedReport(ready.totals.report, ready.headers);
     results.reportDone = true;
+}
+
+// Samples the current device (devicePath, already sized) and leaves its figures in
+// `figures`; a batch's final report is made ready for its name. Returns false when the
+// run failed on it (runStatus holds the code): a sampler thread failed, a thread could not be
+// started, the engine's memory could not be had or every sampler thread ended early. The
+// sampler threads are stopped either way: joined, or after a failure left in reads that do not
+// end (see SamplerCrew::stop).
+bool sampleDevice(Calculations *figures, RunResults &results)
+{
+    ioErrorLimit = ioErrorLimitFor(deviceSizeBytes, settings.inblockSize, settings.ioErrorFraction);
+
+    auto memory = std::make_unique<SamplingMemory>();
+    // Stays valid while the crew owns the memory, and for good once the crew leaves it behind.
+    SamplingMemory &sampling = *memory;
+    std::vector<threadWorkData *> &records = sampling.records.list;
+    makeThreadRanges(deviceSizeBytes, records, settings.threadCount, settings.inblockSize,
+                     settings.loglevel);
+
+    const uint64_t seed = settings.qa != 0 ? settings.qa : uint64_t(std::time(nullptr));
+    passGlobals(settings.maxNumSamples, settings.engineType, settings.exhaustive, seed,
+                settings.inblockSize, settings.adjustTable.data(),
+                uint32_t(settings.adjustTable.size()), onLogText, kDataCards,
+                uint32_t(settings.parityCards), kNodesPerCard, uint32_t(settings.stripewidth));
+    if (settings.qa == 0) totalCalculations->log(2, "Random seed: " + std::to_string(seed));
+
+    uint32_t memorySize = 0;
+    vantrel_init(onReadRequest, onLogNumbers, uint32_t(settings.threadCount), &memorySize);
+    sampling.engineMemory.reset(new (std::nothrow) uint8_t[memorySize]);
+    if (!sampling.engineMemory) {
+        // The memory of the deflate streams and sample contexts: on the console too, so that a
+        // run without a log does not end without a word.
+        failureLine({"Cannot allocate memory for threads"});
+        runStatus.store(EXIT_CODE_ENGINE_MEMORY);
+        return false;
+    }
+    vantrel_set_memory(sampling.engineMemory.get(), memorySize);
+
+    emptyReadQueue();
+    readQueue.open();
+    sampleCounter.store(0);
+    engineEndStatus.store(0);
+    firstShortRead.store(kNoShortRead);
+    for (int i = 0; i < settings.threadCount; ++i) {
+        records[i]->reset();
+        vantrel_threads_params(i, int64_t(records[i]->rangeStart), int64_t(records[i]->rangeEnd));
+    }
+    EngineResult engineResult{};
+    vantrel_start(kSampledDeviceId, uint64_t(deviceSizeBytes) >> 9, &engineResult);
+
+    sampling.deviceName = settings.devicePath;
+    SamplerCrew crew(settings.threadCount, std::move(memory));
+    try {
+        for (int i = 0; i < settings.threadCount && runStatus.load() == 0; ++i) crew.start(i, figures);
+    } catch (const std::system_error &error) {
+        reportThreadStartFailure("sampler", error);
+    }
+
+    if (settings.verbose) {
+        printRunHeader(settings.devicePath);
+    } else if (results.sampledDevices == 0) {
+        const std::string started = "Analysis started at: " + timestampText();
+        consoleAndLog(std::cerr, started);
+    }
+    DeviceResult row{figures, deviceName};
+    printReport(&row, REPORT_REGISTER);
+    keepFinalReportReady(results);
+
+    // The device is done when the sample target is reached, every sampler thread has finished
+    // (an exhaustive pass: only these two) or the run failed. The sampler threads wake the
+    // monitor as they leave; a tick comes only when a whole interval has passed without the
+    // device done.
+    const uint32_t target = settings.maxNumSamples;
+    const bool exhaustive = settings.exhaustive;
+    const auto deviceDone = [&] {
+        return runStatus.load() != 0 || allThreadsFinished(records) ||
+               (!exhaustive && sampleCounter.load() >= target);
+    };
+    const auto interval = std::chrono::milliseconds(kMonitorIntervalMs);
+    while (!monitorWake.waitUntil(std::chrono::steady_clock::now() + interval, deviceDone)) {
+        monitorTick(figures, &row);
+    }
+    // The finished flags first, then the status and the counter: a thread stores either of
+    // them before its flag when it leaves after a failure or the engine's end.
+    if (!exhaustive && allThreadsFinished(records) && runStatus.load() == 0 &&
+        sampleCounter.load() < target) {
+        runStatus.store(EXIT_CODE_THREADS_ENDED);
+    }
+
+    // After a failure, a thread still inside a read after a short grace is left behind: the
+    // finished devices are reported and the process ends whatever that read does.
+    crew.stop();
+
+    // A failure seen here, even one after the engine ended the device, leaves it without figures.
+    const bool sampled = runStatus.load() == 0;
+    // The device's last tick, with its final figures now that every sampler thread is joined.
+    if (sampled) monitorTick(figures, &row);
+    return sampled;
 }
 
 // Ends a run that failed with `code`. A batch that fails after it finished devices first
@@ -368,6 +483,8 @@ int runDevices()
     platformBeforeDevices(batchRun, *batch);
     // One device under several names is sampled once: disk numbers are resolved by now.
     if (batchRun) dropBatchDuplicates(*batch, totalCalculations);
+    // A batch in which no device can be sized still ends with its (empty) totals.
+    keepFinalReportReady(results);
 
     int &deviceCount = results.sampledDevices;
     do {
@@ -392,7 +509,7 @@ int runDevices()
         }
 
         const uint32_t failedReadsBefore = ioErrors.load();
-        if (!sampleDevice(runCalculations.get(), deviceCount)) endFailedRun(runStatus.load());
+        if (!sampleDevice(runCalculations.get(), results)) endFailedRun(runStatus.load());
 
         // Without a measured sample the figures are not numbers, or not measurements: such a
         // device has no result, and says why.
@@ -407,7 +524,7 @@ int runDevices()
                             shortRead == kNoShortRead ? std::nullopt : std::optional<uint64_t>(shortRead),
                             !settings.exhaustive && !belowSampleTarget(*runCalculations)};
         reportDeviceEnd(*runCalculations, end);
-        if (kept) keepResult(*runCalculations, deviceName, results);
+        if (kept && batchRun) keepResult(*runCalculations, deviceName, results);
         ++deviceCount;
         if (settings.verbose) writeStandardOutput("\nFinish time: " + timestampText() + "\n");
     } while (!batch->empty());
@@ -420,7 +537,6 @@ int runDevices()
         DeviceResult row{runCalculations.get(), deviceName};
         if (!settings.verbose && hasMeasuredSamples(*runCalculations)) printReport(&row, REPORT_ROW);
         writeRunEnd(runCalculations.get());
-        for (; !results.kept.empty(); results.kept.pop()) delete results.kept.front()->figures;
     }
     runCalculations.reset();
     closeCsvFile();
@@ -453,6 +569,7 @@ int main(int argc, char **argv)
         // A closed standard stream must not lend its number to the log or the CSV file.
         if (fillClosedStandardStreams()) markStandardOutputMissing();
         csvSeparator = ",";
+        settings.logfile = kInitialLogFileName;
         // The arguments as UTF-8 text, whatever form the platform hands them in.
         std::vector<std::string> arguments = commandLineArguments(argc, argv);
         std::vector<char *> argumentPointers;

@@ -1,7 +1,8 @@
-// The front end's queue and records: level filter, blocking pops, closing, stop requests, figures.
+// The front end's queue and records: level filter, blocking pops, closing, figures.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <memory>
 #include <string>
@@ -95,11 +96,79 @@ TEST(SyncQueueTest, WaitAndPopBlocksUntilPushAndDeliversEachItemOnce)
     EXPECT_TRUE(queue.empty());
 }
 
-TEST(ReadRequestTest, NegativeLengthsAreStopRequests)
+// Waits for `done` far longer than any honest run needs, so that only a waiter that is never
+// woken fails.
+bool finishesInTime(const std::atomic<bool> &done)
 {
-    EXPECT_TRUE((ReadRequest{kStopOffset, -1, -1}).isStop());
-    EXPECT_TRUE((ReadRequest{kStopOffset, kRefusedLength, 3}).isStop());
-    EXPECT_FALSE((ReadRequest{0, 65536, 0}).isStop());
+    for (int i = 0; i < 60000 && !done.load(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return done.load();
+}
+
+// close() and closeAfterQueued() on an empty queue wake a waiter already blocked in waitAndPop,
+// which then gets null. The queue is never freed: a waiter that is never woken keeps using it.
+TEST(SyncQueueTest, CloseWakesAWaiterAlreadyBlocked)
+{
+    for (const bool afterQueued : {false, true}) {
+        auto *queue = new StringQueue;
+        queue->setLimit(1);
+        std::atomic<bool> waiting{false};
+        std::atomic<bool> done{false};
+        std::atomic<bool> gotNull{false};
+        std::thread waiter([&] {
+            waiting.store(true);
+            gotNull.store(queue->waitAndPop() == nullptr);
+            done.store(true);
+        });
+        while (!waiting.load()) std::this_thread::yield();
+        // Time for the waiter to block; a close that came first would end its wait all the same.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (afterQueued) {
+            queue->closeAfterQueued();
+        } else {
+            queue->close();
+        }
+        if (!finishesInTime(done)) {
+            waiter.detach();
+            ADD_FAILURE() << "the close did not wake the waiter (closeAfterQueued: " << afterQueued << ")";
+            continue;
+        }
+        waiter.join();
+        EXPECT_TRUE(gotNull.load());
+        delete queue;
+    }
+}
+
+// closeAfterQueued hands the items queued before it to waiters, oldest first, then null; an
+// item pushed after it stays for tryPop. A later close() ends the handing out at once, and a
+// later closeAfterQueued never hands out more.
+TEST(SyncQueueTest, CloseAfterQueuedServesTheItemsQueuedBefore)
+{
+    StringQueue queue;
+    queue.setLimit(1);
+    for (const char *item : {"a", "b", "c"}) queue.push(std::make_unique<std::string>(item), 1);
+    queue.closeAfterQueued();
+    queue.push(std::make_unique<std::string>("late"), 1);
+    queue.closeAfterQueued();
+    auto first = queue.waitAndPop();
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(*first, "a");
+    EXPECT_EQ(*queue.tryPop(), "b");  // tryPop takes one of those handed out
+    auto third = queue.waitAndPop();
+    ASSERT_NE(third, nullptr);
+    EXPECT_EQ(*third, "c");
+    EXPECT_EQ(queue.waitAndPop(), nullptr);
+    EXPECT_EQ(drain(queue), (std::vector<std::string>{"late"}));
+
+    queue.open();
+    for (const char *item : {"d", "e"}) queue.push(std::make_unique<std::string>(item), 1);
+    queue.closeAfterQueued();
+    queue.close();
+    EXPECT_EQ(queue.waitAndPop(), nullptr);
+    queue.closeAfterQueued();
+    EXPECT_EQ(queue.waitAndPop(), nullptr);
+    EXPECT_EQ(drain(queue), (std::vector<std::string>{"d", "e"}));
 }
 
 Calculations filledRecord()

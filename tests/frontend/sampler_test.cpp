@@ -1,5 +1,5 @@
 // The sampling road without the engine: thread ranges, the I/O-error limit, the read-request
-// and statistics callbacks, device sizing and reading, and stop requests in the thread pool.
+// and statistics callbacks, device sizing and reading, and the read queue's close in the thread pool.
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -127,30 +127,48 @@ TEST_F(SamplingStateTest, IoErrorLimitToleratesLimitPlusOneFailuresAndReportsOnc
     }
 }
 
-TEST_F(SamplingStateTest, ReadRequestsPastTheEndOrWhileFailingBecomeStopRequests)
+// A read past the device's end closes the read queue once the reads asked for before it are
+// served; a read asked for while the run fails closes it at once.
+TEST_F(SamplingStateTest, ReadRequestsPastTheEndOrWhileFailingCloseTheReadQueue)
 {
     deviceSizeBytes = 1048576;
     const struct {
         uint64_t sector;
         int32_t status;
-        uint64_t offset;
-        int32_t length;
+        bool queued;         // the read is queued
+        bool earlierServed;  // a read asked for before it is still served
     } cases[] = {
-        {0, 0, 0, 65536},
-        {2048, 0, 1048576, 65536},        // at the device's end: still a read
-        {2049, 0, kStopOffset, -512},     // one sector further
-        {~uint64_t(0) / 512, 0, kStopOffset, -512},
-        {16, EXIT_CODE_IO_ERRORS, kStopOffset, -512},
+        {0, 0, true, true},
+        {2048, 0, true, true},  // at the device's end: still a read
+        {2049, 0, false, true},  // one sector further
+        {~uint64_t(0) / 512, 0, false, true},
+        {16, EXIT_CODE_IO_ERRORS, false, false},
     };
     for (const auto &c : cases) {
+        readQueue.open();
+        runStatus.store(0);
+        ASSERT_EQ(onReadRequest(kSampledDeviceId, 8, 128, 4), 1);
         runStatus.store(c.status);
         EXPECT_EQ(onReadRequest(kSampledDeviceId, c.sector, 128, 5), 1);
-        auto request = readQueue.tryPop();
-        ASSERT_NE(request, nullptr);
-        EXPECT_EQ(request->offset, c.offset) << c.sector;
-        EXPECT_EQ(request->length, c.length) << c.sector;
-        EXPECT_EQ(request->thread, 5);
+        if (c.earlierServed) {
+            const auto earlier = readQueue.waitAndPop();
+            ASSERT_NE(earlier, nullptr) << c.sector;
+            EXPECT_EQ(earlier->offset, 4096u);
+            EXPECT_EQ(earlier->thread, 4);
+        }
+        const auto request = readQueue.waitAndPop();
+        if (c.queued) {
+            ASSERT_NE(request, nullptr) << c.sector;
+            EXPECT_EQ(request->offset, c.sector * 512);
+            EXPECT_EQ(request->length, 65536);
+            EXPECT_EQ(request->thread, 5);
+        } else {
+            EXPECT_EQ(request, nullptr) << c.sector;  // closed: no wait
+        }
+        while (readQueue.tryPop()) {
+        }
     }
+    readQueue.open();
 }
 
 TEST(StatsEventTest, ValuesAreLoggedAsUnsignedDecimals)
@@ -303,31 +321,35 @@ TEST_F(ImageFileTest, OnlyBlockDevicesAndRegularFilesAreSizedAndOpened)
     }
 }
 
-TEST_F(ImageFileTest, OneStopRequestEndsEverySamplerThread)
+// The engine's end of one context (a read asked for past the device's end) ends every
+// sampler thread, those waiting for a read too.
+TEST_F(ImageFileTest, ReadPastTheEndEndsEverySamplerThread)
 {
     readQueue.setLimit(100);
+    readQueue.open();
     runStatus.store(0);
     settings = RunSettings();
     settings.inblockSize = 4096;
+    deviceSizeBytes = 8192;
     const std::string image = makeFile("pool.img", std::string(8192, '\0'));
 
     std::vector<threadWorkData *> records;
     makeThreadRanges(8192, records, 8, 4096, -1);
-    readQueue.push(std::make_unique<ReadRequest>(ReadRequest{kStopOffset, kRefusedLength, -1}), 1);
     std::vector<std::unique_ptr<std::thread>> threads;
     for (auto *record : records) {
         threads.push_back(std::make_unique<std::thread>(samplerThread, record, image.c_str(), nullptr));
     }
+    EXPECT_EQ(onReadRequest(kSampledDeviceId, 8192 / 512 + 1, 8, 3), 1);
     for (auto &thread : threads) thread->join();
     for (auto *record : records) {
         EXPECT_TRUE(record->finished.load());
         delete record;
     }
-    // The thread that took it closed the queue: nothing is left, and a later wait ends at once.
+    // Nothing was queued, and a later wait ends at once.
     EXPECT_EQ(readQueue.tryPop(), nullptr);
     EXPECT_EQ(readQueue.waitAndPop(), nullptr);
     readQueue.open();
-    EXPECT_EQ(sampleCounter.load(), 0u);  // a stop request leaves the counter alone
+    EXPECT_EQ(sampleCounter.load(), 0u);  // the end of one context leaves the counter alone
 }
 
 } // namespace

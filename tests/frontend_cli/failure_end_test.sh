@@ -124,6 +124,48 @@ sweep_allocations() {
 $(head -n 8 sweep.out)"
 }
 
+# report_point setting point args...: runs vantrel in a folder of its own with the allocation
+# fault `setting`=`point` and prints the point, the exit status and the number of device rows on
+# the console and in the CSV file. Runs in a child shell of xargs: it reports by printing.
+report_point() {
+  local setting=$1 point=$2 status console csv
+  shift 2
+  mkdir "$work/r$point" && cd "$work/r$point" || { echo "$point no-folder"; return; }
+  timeout -k 10 600 env "$setting=$point" LD_PRELOAD="$FAULT_MALLOC_LIB" "$VANTREL" "$@" > out 2> err
+  status=$?
+  console=$(grep -cE '^[0-9]+(\*\*)? *\|' out)
+  csv=$(grep -c '^[0-9]' out.csv 2> /dev/null)
+  echo "$point $status $console ${csv:-0}"
+  cd "$work" && rm -rf "$work/r$point"
+}
+
+# sweep_report_ends setting points args...: runs report_point side by side at each of the last
+# `points` allocations of an honest run of `args` and checks what the failed runs reported: the
+# same device rows on the console as in the CSV file, never fewer devices after a later failure
+# than after an earlier one, no signal. Leaves "point status rows" per failed run, in order, in
+# ends.out.
+sweep_report_ends() {
+  local setting=$1 points=$2 count
+  shift 2
+  env VANTREL_FAULT_MALLOC_COUNT="$work/count" LD_PRELOAD="$FAULT_MALLOC_LIB" "$VANTREL" "$@" > out 2> err
+  status=$?
+  expect_status 0 "honest run"
+  count=$(cat count)
+  export VANTREL FAULT_MALLOC_LIB work
+  export -f report_point
+  seq $((count - points)) "$count" |
+    xargs -P $((4 * $(nproc))) -I{} bash -c 'report_point "$@"' _ "$setting" {} "$@" | sort -n > sweep.out
+  awk '$2 != 0 { print $1, $2, $4 }' sweep.out > ends.out
+  local problems
+  problems=$(awk -v setting="$setting" '
+    NF != 4 || $2 >= 124 { print setting "=" $1 ": status " $2; next }
+    $3 != $4 { print setting "=" $1 ": " $3 " rows on the console, " $4 " in the CSV file" }
+    $2 != 0 && $4 < most { print setting "=" $1 ": " $4 " devices after " most " at " at }
+    $2 != 0 && $4 > most { most = $4; at = setting "=" $1 }' sweep.out)
+  [[ -z $problems ]] || fail "$(wc -l <<< "$problems") points over $count allocations:
+$(head -n 8 <<< "$problems")"
+}
+
 # ---- tests --------------------------------------------------------------------------------
 
 test_unmeasured_samples_never_become_figures() {
@@ -229,6 +271,25 @@ test_batch_device_that_cannot_be_opened() {
   done
 }
 
+test_io_abort_leaves_reads_in_progress() {
+  local a b c
+  three_device_batch
+  # The second device is dying: reads in its first half fail at once, every other read takes
+  # ten minutes (its retries). With this seed four failed reads come before the four threads
+  # are all held in slow reads, so the run aborts on the I/O-error limit while reads are in
+  # progress. It ends, the first device reported, without waiting for them: the bound below,
+  # half the reads' time, is what shows it (an honest run takes about a second).
+  rm -f out.csv
+  local asan=${ASAN_OPTIONS:-}
+  VANTREL_FAULT_FILE="$b" VANTREL_FAULT_READS=0-8388608 VANTREL_FAULT_READ_DELAY_MS=600000 \
+    LD_PRELOAD="$FAULT_LIB" ASAN_OPTIONS="${asan:+$asan:}verify_asan_link_order=0" \
+    timeout -k 10 300 "$VANTREL" -s VRT --config devices.txt -p 4 -Q 1 -t 100 -c out.csv > out 2> err
+  status=$?
+  expect_status 17 "abort with reads in progress"
+  expect_occurrences err "$ABORT_1" 1
+  expect_first_device_reported "$a" "$c"
+}
+
 test_one_allocation_that_fails() {
   [[ -n ${FAULT_MALLOC_LIB:-} ]] || { echo "skipped: allocations cannot fail in a sanitizer build"; exit 77; }
   local a b c
@@ -240,6 +301,20 @@ test_one_allocation_that_fails() {
   for threads in 1 4; do
     sweep_allocations VANTREL_FAULT_MALLOC_NTH 3 100 -s VRT --config "$work/devices.txt" -p "$threads" -Q 1 -t 50 -c out.csv
   done
+}
+
+test_first_allocations_that_fail() {
+  [[ -n ${FAULT_MALLOC_LIB:-} ]] || { echo "skipped: allocations cannot fail in a sanitizer build"; exit 77; }
+  data_image a.img 16
+  # The first allocations of the process come before main (the runtime's own, then the
+  # program's statics) and at its start: wherever the one failing allocation falls, the run
+  # ends in order (a status below 128, a 26 with its message), never with an abort.
+  export VANTREL FAULT_MALLOC_LIB work EXPECTED_ROWS=1
+  export -f check_point
+  seq 1 60 | xargs -P $((4 * $(nproc))) -I{} bash -c 'check_point "$@"' _ VANTREL_FAULT_MALLOC_NTH {} \
+    -s VRT -d "$work/a.img" -p 1 -Q 1 -t 50 -c out.csv > sweep.out
+  [[ ! -s sweep.out ]] || fail "$(wc -l < sweep.out) of the first 60 allocations:
+$(head -n 8 sweep.out)"
 }
 
 test_memory_gone_for_good() {
@@ -265,6 +340,24 @@ test_failure_lines_kept_without_memory() {
     -p 4 -Q 1 -t 20 -c out.csv
   sweep_allocations VANTREL_FAULT_MALLOC_FROM 3 50 -s KSM --stripewidth 16 --config "$work/devices.txt" \
     -p 4 -Q 1 -t 20 --loglevel 0 -c out.csv
+}
+
+test_final_report_needs_no_memory() {
+  [[ -n ${FAULT_MALLOC_LIB:-} ]] || { echo "skipped: allocations cannot fail in a sanitizer build"; exit 77; }
+  local a b c first_after
+  three_device_batch
+  local args=(-s VRT --config "$work/devices.txt" -p 1 -Q 1 -t 100 -c out.csv)
+  # One allocation failing anywhere from the third device's sampling on: a later failure never
+  # reports fewer devices, and what the console shows the CSV file holds.
+  sweep_report_ends VANTREL_FAULT_MALLOC_NTH 200 "${args[@]}"
+  first_after=$(awk '$3 == 3 { print $1; exit }' ends.out)
+  [[ -n $first_after ]] || { fail "no failure after the last device reported it"; return; }
+  # Memory gone for good from the first such point on: every run still reports all three.
+  sweep_report_ends VANTREL_FAULT_MALLOC_FROM 200 "${args[@]}"
+  local lost
+  lost=$(awk -v first="$first_after" '$1 >= first && $3 != 3' ends.out)
+  [[ -z $lost ]] || fail "memory gone after the last device (from allocation $first_after on), reported devices:
+$(head -n 8 <<< "$lost")"
 }
 
 run_named_test "$@"

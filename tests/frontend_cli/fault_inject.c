@@ -7,8 +7,10 @@
  *   VANTREL_FAULT_READS       byte ranges "start-end,start-end" (end exclusive) or "all": a read
  *                             of that file starting inside a range fails with EIO
  *   VANTREL_FAULT_OPENS_FROM  n: the n-th and every later open of that file fails with EACCES
- *   VANTREL_FAULT_READ_DELAY_MS  ms: every read of that file first sleeps that long (a slow
- *                             device, whatever the machine's speed)
+ *   VANTREL_FAULT_READ_DELAY_MS  ms: every read of that file that does not fail first sleeps
+ *                             that long (a slow device, whatever the machine's speed; with
+ *                             VANTREL_FAULT_READS a dying disk: its bad blocks fail at once, its
+ *                             good ones take the retries' time)
  *   VANTREL_FAULT_OPENS_OFF_MAIN  1: opens of that file fail with EACCES when a thread other
  *                             than the main thread makes them (a device that goes away between
  *                             its sizing and its sampling)
@@ -177,16 +179,19 @@ static void pauseMs(long ms)
     }
 }
 
-/* Before a read of the fault file: waits for the gate to open, then sleeps the read delay. */
+/* Before a read of the fault file: waits for the gate to open. */
+static void gateRead(int fd)
+{
+    if (!isTracked(fd) || !readGate) return;
+    const int saved = errno;
+    while (access(readGate, F_OK) != 0) pauseMs(10);
+    errno = saved;
+}
+
+/* Before a read of the fault file that does not fail: sleeps the read delay. */
 static void delayRead(int fd)
 {
-    if (!isTracked(fd)) return;
-    if (readGate) {
-        const int saved = errno;
-        while (access(readGate, F_OK) != 0) pauseMs(10);
-        errno = saved;
-    }
-    if (readDelayMs > 0) pauseMs(readDelayMs);
+    if (isTracked(fd) && readDelayMs > 0) pauseMs(readDelayMs);
 }
 
 static int readMustFail(int fd, off_t offset)
@@ -265,11 +270,12 @@ ssize_t read(int fd, void *buffer, size_t count)
 {
     configure();
     ssize_t (*real)(int, void *, size_t) = NEXT(ssize_t (*)(int, void *, size_t), "read");
-    delayRead(fd);
+    gateRead(fd);
     if (rangeCount > 0) {
         off_t (*realSeek)(int, off_t, int) = NEXT(off_t (*)(int, off_t, int), "lseek");
         if (readMustFail(fd, realSeek(fd, 0, SEEK_CUR))) return -1;
     }
+    delayRead(fd);
     return real(fd, buffer, count);
 }
 
@@ -277,8 +283,9 @@ ssize_t read(int fd, void *buffer, size_t count)
     ssize_t name(int fd, void *buffer, size_t count, off_t offset)                 \
     {                                                                              \
         configure();                                                               \
-        delayRead(fd);                                                             \
+        gateRead(fd);                                                              \
         if (readMustFail(fd, offset)) return -1;                                   \
+        delayRead(fd);                                                             \
         ssize_t (*real)(int, void *, size_t, off_t) = NEXT(ssize_t (*)(int, void *, size_t, off_t), #name); \
         return real(fd, buffer, count, offset);                                    \
     }
