@@ -3,6 +3,7 @@
 #include <boost/format.hpp>
 #include <chrono>
 #include <thread>
+#include <cstdlib>
 #include <ctime>
 #include <exception>
 #include <iostream>
@@ -178,12 +179,15 @@ void reportUnsizedDevice(const std::string &path, bool batchRun, int error)
     exitWith(EXIT_CODE_DEVICE_SIZE);
 }
 
-// One monitor tick: the figures from the engine and, with -v, a progress row once a sample
-// has been measured.
-void monitorTick(Calculations *figures, DeviceResult *row)
+// One monitor tick: the figures from the engine and, with -v, a row once a sample has been
+// measured. A `progress` tick (one while the device is still sampled) that finds the sample
+// target reached shows no row: the samplers are leaving, and the device's last tick shows
+// those figures right after it.
+void monitorTick(Calculations *figures, DeviceResult *row, bool progress)
 {
     summarize(settings.threadCount, figures, 1);
-    if (settings.verbose && hasMeasuredSamples(*figures)) printReport(row, REPORT_ROW);
+    const bool ending = progress && !settings.exhaustive && !belowSampleTarget(*figures);
+    if (settings.verbose && hasMeasuredSamples(*figures) && !ending) printReport(row, REPORT_ROW);
 }
 
 // Writes, on the console and in the log, why the device just sampled has no figures, or that it
@@ -398,7 +402,7 @@ bool sampleDevice(Calculations *figures, RunResults &results)
     };
     const auto interval = std::chrono::milliseconds(kMonitorIntervalMs);
     while (!monitorWake.waitUntil(std::chrono::steady_clock::now() + interval, deviceDone)) {
-        monitorTick(figures, &row);
+        monitorTick(figures, &row, true);
     }
     // The finished flags first, then the status and the counter: a thread stores either of
     // them before its flag when it leaves after a failure or the engine's end.
@@ -414,7 +418,7 @@ bool sampleDevice(Calculations *figures, RunResults &results)
     // A failure seen here, even one after the engine ended the device, leaves it without figures.
     const bool sampled = runStatus.load() == 0;
     // The device's last tick, with its final figures now that every sampler thread is joined.
-    if (sampled) monitorTick(figures, &row);
+    if (sampled) monitorTick(figures, &row, false);
     return sampled;
 }
 
@@ -559,8 +563,26 @@ int runDevices()
 
 } // namespace
 
+// Memory that a run must be able to take at its start: far more than a thrown exception needs
+// and far less than a run itself uses.
+constexpr size_t kStartMemoryProbe = size_t(1) << 20;
+
+// Whether the process can still take memory at all. Where it cannot (an address-space limit
+// reached before main), no exception can even be thrown: the C++ runtime's reserve for them
+// could not be made either, so the first failure would end the process without its message.
+bool memoryAtStart()
+{
+    void *probe = std::malloc(kStartMemoryProbe);
+    std::free(probe);
+    return probe != nullptr;
+}
+
 int main(int argc, char **argv)
 {
+    if (!memoryAtStart()) {
+        failureLine({"Cannot allocate memory for the run"});
+        return exitStatusFor(EXIT_CODE_ENGINE_MEMORY);
+    }
     // No exception leaves main: a failure that reaches here still ends the run in order, with
     // its message, the finished devices of a batch reported and a non-zero status.
     try {
