@@ -67,9 +67,10 @@ void writeLine(std::string_view line, std::string_view stamp = {})
     if (!written) noteOutputFailure(RunOutput::Log, logFileName, error != 0 ? error : EIO);
 }
 
-// Writes every line still queued, in order.
+// Writes every line still queued, in order, once the logger thread (stopped by now) has ended.
 void flushQueuedLines()
 {
+    if (loggerThreadHandle && loggerThreadHandle->joinable()) loggerThreadHandle->join();
     while (auto line = logQueue.tryPop()) writeLine(*line);
 }
 
@@ -251,7 +252,6 @@ RunEndLines runEndLines(const Calculations &record)
 void writeRunEnd(std::string_view heading, const RunEndLines &lines)
 {
     if (!logFileIsOpen()) return;
-    if (loggerThreadHandle && loggerThreadHandle->joinable()) loggerThreadHandle->join();
     flushQueuedLines();
     if (!heading.empty() && logQueue.takes(0)) writeLine(heading);
     writeStampedLine(lines.blocks);
@@ -266,7 +266,6 @@ void writeRunEnd(const Calculations *record)
         writeRunEnd({}, runEndLines(*record));
         return;
     }
-    if (loggerThreadHandle && loggerThreadHandle->joinable()) loggerThreadHandle->join();
     flushQueuedLines();
     for (int slot = 0; slot < kKeptFailures; ++slot) {
         if (const size_t kept = keptFailureLength[slot].load()) writeLine(std::string_view(keptFailure[slot], kept));

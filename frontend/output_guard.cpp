@@ -25,20 +25,15 @@ std::string OutputVerdict::text() const
 
 OutputVerdict judgeOutput(const OpenedOutput &opened, const std::vector<std::string> &inputs)
 {
+    if (opened.kind == OutputKind::Device) return OutputVerdict::refusedFor(OutputRefusal::Device);
     OutputVerdict verdict;
-    if (opened.kind == OutputKind::Device) {
-        verdict.refusal = OutputRefusal::Device;
-        return verdict;
-    }
     // The null device, a console, a pipe: nothing the run reads. A file the open created held
     // nothing before.
     if (opened.kind == OutputKind::Stream || opened.heldNoData) return verdict;
     for (const std::string &input : inputs) {
         const InputReach reach = inputReach(input);
         if (std::find(reach.files.begin(), reach.files.end(), opened.file) != reach.files.end()) {
-            verdict = OutputVerdict();
-            verdict.refusal = OutputRefusal::Input;
-            return verdict;
+            return OutputVerdict::refusedFor(OutputRefusal::Input);
         }
         // The first input that cannot be followed names the refusal; a later input that reads
         // the file still makes it a refusal for reading.

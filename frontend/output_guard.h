@@ -25,6 +25,15 @@ struct OutputVerdict {
     std::string input;  // CannotTell: the input whose reading could not be followed
     std::string why;    // CannotTell: why it could not be (may be empty)
 
+    // A verdict of `refusal` (with the system's code `error` for OpenFailed). Pure.
+    static OutputVerdict refusedFor(OutputRefusal refusal, int error = 0)
+    {
+        OutputVerdict verdict;
+        verdict.refusal = refusal;
+        verdict.error = error;
+        return verdict;
+    }
+
     bool refused() const { return refusal != OutputRefusal::None; }
 
     // The reason as messages give it after " - ": the system's text for a device, an input

@@ -71,10 +71,6 @@ bool isStandardStream(std::FILE *file)
     return file == stdout || file == stderr;
 }
 
-}  // namespace
-
-namespace {
-
 // What the object just opened for writing (its fstat `info`) is, for the guard.
 OpenedOutput openedOutputOf(const struct stat &info, bool createdNew)
 {
@@ -91,14 +87,6 @@ bool holdForThisRun(int fd)
     return ::flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK;
 }
 
-OutputVerdict refusedFor(OutputRefusal refusal, int error = 0)
-{
-    OutputVerdict verdict;
-    verdict.refusal = refusal;
-    verdict.error = error;
-    return verdict;
-}
-
 }  // namespace
 
 std::FILE *openOutputFile(const std::string &name, const std::vector<std::string> &inputs, OutputVerdict &verdict)
@@ -107,7 +95,7 @@ std::FILE *openOutputFile(const std::string &name, const std::vector<std::string
     // the system probe it again. What the open reaches is judged again below.
     struct stat named;
     if (::stat(name.c_str(), &named) == 0 && S_ISBLK(named.st_mode)) {
-        verdict = refusedFor(OutputRefusal::Device);
+        verdict = OutputVerdict::refusedFor(OutputRefusal::Device);
         return nullptr;
     }
     // Created by this open, or there before: only what was there before can be an input. Not
@@ -120,7 +108,7 @@ std::FILE *openOutputFile(const std::string &name, const std::vector<std::string
     }
     struct stat info;
     if (!fd || ::fstat(fd.get(), &info) != 0) {
-        verdict = refusedFor(OutputRefusal::OpenFailed, errno);
+        verdict = OutputVerdict::refusedFor(OutputRefusal::OpenFailed, errno);
         return nullptr;
     }
     verdict = judgeOutput(openedOutputOf(info, createdNew), inputs);
@@ -129,13 +117,13 @@ std::FILE *openOutputFile(const std::string &name, const std::vector<std::string
     std::FILE *stream = standardStreamOf(info);
     const int held = stream != nullptr ? ::fileno(stream) : fd.get();
     if (S_ISREG(info.st_mode) && !holdForThisRun(held)) {
-        verdict = refusedFor(OutputRefusal::Held);
+        verdict = OutputVerdict::refusedFor(OutputRefusal::Held);
         return nullptr;
     }
     if (stream != nullptr) return stream;
     std::FILE *file = ::fdopen(fd.get(), "w");
     if (file == nullptr) {
-        verdict = refusedFor(OutputRefusal::OpenFailed, errno);
+        verdict = OutputVerdict::refusedFor(OutputRefusal::OpenFailed, errno);
         return nullptr;
     }
     fd.release();

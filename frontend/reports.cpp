@@ -309,8 +309,7 @@ void printReport(const DeviceResult *row, ReportMode mode)
         return;
     }
     const PreparedReport item = prepareReport(*row->figures, row->name, mode, resultCount, nameColumnWidth);
-    if (!item.printable) return;
-    writePreparedReport(item, prepareReportHeaders(nameColumnWidth));
+    if (item.printable) writePreparedReport(item, prepareReportHeaders(nameColumnWidth));
 }
 
 void printRunHeader(const std::string &path)

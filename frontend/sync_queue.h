@@ -127,7 +127,6 @@ private:
         return item;
     }
 
-
     std::list<Pointer> queue_;
     int limit_ = 0;
     size_t waiterItems_ = kOpen;  // queued items still handed to waiters; kOpen: all of them

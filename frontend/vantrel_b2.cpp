@@ -561,8 +561,6 @@ int runDevices()
     return exitStatusFor(code != 0 ? code : outputFailureCode());
 }
 
-} // namespace
-
 // Memory that a run must be able to take at its start: far more than a thrown exception needs
 // and far less than a run itself uses.
 constexpr size_t kStartMemoryProbe = size_t(1) << 20;
@@ -576,6 +574,8 @@ bool memoryAtStart()
     std::free(probe);
     return probe != nullptr;
 }
+
+} // namespace
 
 int main(int argc, char **argv)
 {

@@ -118,14 +118,6 @@ OpenedOutput openedOutputOf(HANDLE handle, bool createdNew)
     return {OutputKind::File, fileIdOf(info), createdNew};
 }
 
-OutputVerdict refusedFor(OutputRefusal refusal, int error = 0)
-{
-    OutputVerdict verdict;
-    verdict.refusal = refusal;
-    verdict.error = error;
-    return verdict;
-}
-
 // Why the batch file just opened as `handle` is no text to read, or 0: EPERM for anything but a
 // file of a file system or a pipe (the null device, the console, a disk the system calls no
 // file, a handle of unknown type).
@@ -219,7 +211,7 @@ std::FILE *openOutputFile(const std::string &name, const std::vector<std::string
     const std::wstring wide = widen(name);
     // A disk or volume is not even opened for writing, under any of its names.
     if (isDeviceNamespaceName(wide)) {
-        verdict = refusedFor(OutputRefusal::Device);
+        verdict = OutputVerdict::refusedFor(OutputRefusal::Device);
         return nullptr;
     }
     // A file denies writing to every other opener while the run holds it; the null device and
@@ -238,8 +230,8 @@ std::FILE *openOutputFile(const std::string &name, const std::vector<std::string
     if (fd < 0) {
         // The C runtime keeps the system's code beside errno, which reads EACCES for a sharing
         // violation as for a file that may not be written.
-        verdict = _doserrno == ERROR_SHARING_VIOLATION ? refusedFor(OutputRefusal::Held)
-                                                       : refusedFor(OutputRefusal::OpenFailed, errno);
+        verdict = _doserrno == ERROR_SHARING_VIOLATION ? OutputVerdict::refusedFor(OutputRefusal::Held)
+                                                       : OutputVerdict::refusedFor(OutputRefusal::OpenFailed, errno);
         return nullptr;
     }
     verdict = judgeOutput(openedOutputOf(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), createdNew), inputs);
@@ -249,7 +241,7 @@ std::FILE *openOutputFile(const std::string &name, const std::vector<std::string
     }
     std::FILE *file = _wfdopen(fd, L"w");
     if (file == nullptr) {
-        verdict = refusedFor(OutputRefusal::OpenFailed, errno);
+        verdict = OutputVerdict::refusedFor(OutputRefusal::OpenFailed, errno);
         _close(fd);
     }
     return file;
